@@ -1,0 +1,29 @@
+# The library's sources, built once and used twice: as the module library the
+# host loads (Quorvane.dll / Quorvane.so) and as a static library that tests,
+# tools and benchmarks link to reach the internals.
+set(QUORVANE_SOURCES
+  host_interface/host_callback.cpp
+  host_interface/se_pin.cpp
+  host_interface/se_module_base.cpp
+  host_interface/entry_points.cpp
+  equaliser/band_filter.cpp
+  equaliser/module.cpp
+  equaliser/poll.cpp
+  equaliser/process.cpp
+)
+
+add_library(quorvane_objects OBJECT ${QUORVANE_SOURCES})
+target_include_directories(quorvane_objects PUBLIC ${PROJECT_SOURCE_DIR})
+set_target_properties(quorvane_objects PROPERTIES
+  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+
+add_library(quorvane_core STATIC $<TARGET_OBJECTS:quorvane_objects>)
+target_include_directories(quorvane_core PUBLIC ${PROJECT_SOURCE_DIR})
+
+add_library(Quorvane SHARED $<TARGET_OBJECTS:quorvane_objects>)
+set_target_properties(Quorvane PROPERTIES PREFIX "" OUTPUT_NAME Quorvane)
+if(NOT WIN32)
+  # Resolve our own symbols inside the library and export nothing but the two
+  # entry points.
+  target_link_options(Quorvane PRIVATE -Wl,-Bsymbolic -Wl,--exclude-libs,ALL)
+endif()

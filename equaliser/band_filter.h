@@ -1,0 +1,63 @@
+// One band of the equaliser: a biquad section whose coefficients the left and
+// right chains share, each chain with its own delay values, plus a cache of
+// the design inputs and intermediates so a redesign recomputes only what an
+// input change really touches.
+#pragma once
+
+#include <cstdint>
+
+enum FilterType : int32_t {
+    FILTER_LOW_PASS = 0,
+    FILTER_HIGH_PASS = 1,
+    FILTER_BAND_PASS_SKIRT = 2,  // constant skirt gain: the peak rises as the band narrows
+    FILTER_BAND_PASS_PEAK = 3,   // 0 dB peak gain
+    FILTER_NOTCH = 4,
+    FILTER_ALL_PASS = 5,
+    FILTER_PEAKING = 6,
+    FILTER_LOW_SHELF = 7,
+    FILTER_HIGH_SHELF = 8
+};
+
+struct BandFilter {
+    // Design inputs last taken up (after clamping), or their reset sentinels.
+    float lastFreq;
+    float lastWidth;
+    float lastGain;
+    // Design intermediates.
+    double alpha;
+    double w0;
+    double shelfTerm;
+    double amplitude;
+    double sinW0;
+    double cosW0;
+    // Coefficients, already divided by a0:
+    // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2.
+    double b0, b1, b2, a1, a2;
+    // Delay values: previous output, the one before, previous input, the one before.
+    double leftY1, leftY2, leftX1, leftX2;
+    double rightY1, rightY2, rightX1, rightX2;
+    int32_t type;
+};
+
+constexpr float kFreqSentinel = -50.0f;
+constexpr float kWidthSentinel = -5.0f;
+constexpr float kGainSentinel = -100.0f;
+constexpr int32_t kInitialFilterType = -6;  // matches no response: the first design is a type change
+
+// Process-wide: 2*pi / sample rate, set by every open. The design turns Hz
+// into radians per sample with it.
+extern double radiansPerHertz;
+
+// A filter in its initial state, or null when memory runs out.
+BandFilter* createBandFilter();
+void resetBandFilter(BandFilter& filter);
+
+// Designs the band for a response type, a frequency in Hz, a width (octaves
+// for types 0 to 6, the shelf's Q for 7 and 8) and a gain in dB. Allocates
+// nothing; called between samples.
+void designBand(BandFilter* filter, int32_t type, float freqHz, float width, float gainDb);
+
+// True when both delay lines of the band hold finite values.
+bool delayValuesFinite(const BandFilter& filter);
+bool coefficientsFinite(const BandFilter& filter);
+void clearDelayValues(BandFilter& filter);

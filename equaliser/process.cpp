@@ -1,0 +1,66 @@
+#include "equaliser/process_steps.h"
+
+namespace eq {
+
+namespace {
+
+inline float runSection(BandFilter& f, double& x1, double& x2, double& y1, double& y2, float input) {
+    const double x = input;
+    const double y = f.b0 * x + f.b1 * x1 + f.b2 * x2 - f.a1 * y1 - f.a2 * y2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    return static_cast<float>(y);
+}
+
+}  // namespace
+
+// Sample by sample, exactly as the loop is defined; also the path for buffer
+// layouts the block kernel does not take (outputs that partly overlap other
+// pins' buffers).
+void processSampleBySample(Module& m, float* const* positions, int32_t sampleCount) {
+    const float* input1 = positions[PIN_INPUT1];
+    const float* input2 = positions[PIN_INPUT2];
+    float* output1 = positions[PIN_OUTPUT1];
+    float* output2 = positions[PIN_OUTPUT2];
+    float* const* controls = positions + PIN_FIRST_CONTROL;
+    int32_t controlIndex = 0;
+    const double offset = denormalOffset;
+
+    for (int32_t i = 0; i < sampleCount; ++i) {
+        m.leftSample = input1[i];
+        m.rightSample = input2[i];
+        const Treatment treatment = decide(m.leftSample, m.rightSample, output1[i], output2[i]);
+        if (treatment == Treatment::Skip) {
+            ++controlIndex;
+        } else {
+            if (treatment == Treatment::FlushAndFilter)
+                for (BandFilter* band : m.bands) flushBand(*band, offset);
+            if (m.pollCounter == kPollInterval) {
+                poll(m, controls, controlIndex);
+                controlIndex += kPollInterval;
+            }
+            ++m.pollCounter;
+            for (BandFilter* band : m.bands)
+                m.leftSample = runSection(*band, band->leftX1, band->leftX2, band->leftY1,
+                                          band->leftY2, m.leftSample);
+            for (BandFilter* band : m.bands)
+                m.rightSample = runSection(*band, band->rightX1, band->rightX2, band->rightY1,
+                                           band->rightY2, m.rightSample);
+        }
+        output1[i] = m.leftSample;
+        output2[i] = m.rightSample;
+    }
+}
+
+}  // namespace eq
+
+void process(SEModule_base* object, int32_t bufferOffset, int32_t sampleCount) {
+    Module& m = *static_cast<Module*>(object);
+    // Nothing is read or written, not even a position formed, for an empty call.
+    if (sampleCount <= 0) return;
+    float* positions[kPinCount];
+    for (int pin = 0; pin < kPinCount; ++pin) positions[pin] = m.pins[pin] + bufferOffset;
+    eq::processSampleBySample(m, positions, sampleCount);
+}

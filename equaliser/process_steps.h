@@ -1,0 +1,62 @@
+// The steps the processing loop takes per sample and per poll, shared by the
+// sample-by-sample loop and the paired block kernel so both treat every
+// sample alike.
+#pragma once
+
+#include <cstdint>
+
+#include "equaliser/band_filter.h"
+#include "equaliser/module.h"
+
+namespace eq {
+
+enum class Treatment { Filter, FlushAndFilter, Skip };
+
+inline bool isZero(float sample) { return sample == 0.0f; }  // -0.0 is zero, NaN is not
+
+// Both inputs zero: the values already standing at the output positions
+// decide. Output2 counts only through whether it is zero.
+inline bool silenceAllowsSkip(float output1, float output2) {
+    const float a = output1 + (output2 == 0.0f ? 1.0f : 0.0f);
+    return !(-1e-18 < a && a < 1e-18);
+}
+
+inline Treatment decide(float left, float right, float output1, float output2) {
+    const bool leftZero = isZero(left);
+    const bool rightZero = isZero(right);
+    if (!leftZero && !rightZero) return Treatment::Filter;
+    if (leftZero != rightZero) return Treatment::FlushAndFilter;
+    return silenceAllowsSkip(output1, output2) ? Treatment::Skip : Treatment::FlushAndFilter;
+}
+
+// Adding and removing a tiny offset turns every value below about 9.4e-38
+// (denormals included) into exact zero and leaves ordinary values alone.
+inline double flushed(double value, double offset) { return (value + offset) - offset; }
+
+inline void flushBand(BandFilter& band, double offset) {
+    band.leftY1 = flushed(band.leftY1, offset);
+    band.leftY2 = flushed(band.leftY2, offset);
+    band.leftX1 = flushed(band.leftX1, offset);
+    band.leftX2 = flushed(band.leftX2, offset);
+    band.rightY1 = flushed(band.rightY1, offset);
+    band.rightY2 = flushed(band.rightY2, offset);
+    band.rightX1 = flushed(band.rightX1, offset);
+    band.rightX2 = flushed(band.rightX2, offset);
+}
+
+// Truncation toward zero. A NaN or a value beyond the signed 32-bit range
+// becomes INT32_MIN, as the processor's own conversion gives it; that is no
+// response type, so such a band passes its input through.
+inline int32_t toFilterType(float typeControl) {
+    if (typeControl >= -2147483648.0f && typeControl < 2147483648.0f)
+        return static_cast<int32_t>(typeControl);
+    return INT32_MIN;
+}
+
+// Reads the four controls of every band at `controlIndex` and redesigns the
+// bands whose values changed. A band whose delay values went non-finite (a
+// NaN or infinite input, a NaN design) restarts from silence once its
+// coefficients are finite again.
+void poll(Module& module, float* const* controlPins, int32_t controlIndex);
+
+}  // namespace eq

@@ -1,0 +1,34 @@
+// The library's two exports, and on Windows its process-attach entry.
+#include <new>
+
+#include "equaliser/module.h"
+#include "host_interface/abi.h"
+#include "host_interface/module_record.h"
+
+namespace {
+constexpr char kModuleName[] = "Quorvane";
+constexpr char kAbout[] = "Five Band EQ - stereo parametric equaliser by the Quorvane developers";
+}  // namespace
+
+QV_EXPORT int32_t QV_HOST_ENTRY getModuleProperties(int32_t index, ModuleInfo* info) {
+    if (info == nullptr) return 0;  // nowhere to answer
+    info->interfaceVersion = kInterfaceVersion;
+    if (index != 0) return 0;
+    info->name = kModuleName;
+    info->id = kModuleName;
+    info->about = kAbout;
+    return 1;
+}
+
+QV_EXPORT ModuleRecord* QV_HOST_ENTRY makeModule(int32_t index, int32_t interfaceKind,
+                                                 HostCallback callback, intptr_t hostValue) {
+    if (index != 0 || interfaceKind != 1) return nullptr;
+    Module* module = new (std::nothrow) Module(callback, hostValue);
+    return module == nullptr ? nullptr : module->record();
+}
+
+#if defined(_WIN32)
+#include <windows.h>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+#endif

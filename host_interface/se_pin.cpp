@@ -1,0 +1,64 @@
+#include "host_interface/se_pin.h"
+
+#include <limits>
+#include <new>
+
+#include "host_interface/se_module_base.h"
+
+void SEPin::initialise(SEModule_base* pinOwner, int32_t position, const PinDescriptor& descriptor) {
+    owner = pinOwner;
+    index = position;
+    datatype = descriptor.datatype;
+    variable = descriptor.variable;
+    status = PIN_STATIC;
+    storage = Storage{};
+    if (variable != nullptr) return;
+
+    switch (datatype) {
+        case DT_SHORT:
+        case DT_BYTE:
+        case DT_FLOAT:
+        case DT_INT:
+            // Zeroed storage reads as 0 / 0.0 in each of these kinds.
+            variable = &storage;
+            break;
+        case DT_AUDIO:
+            storage.audioBuffer =
+                reinterpret_cast<float*>(pinOwner->requestHost(HOST_GET_PIN_BUFFER, position));
+            variable = &storage;
+            break;
+        default:
+            break;  // no storage of its own: the variable stays null
+    }
+}
+
+float SEPin::currentValue() const {
+    // A pin whose buffer the host has not attached yet reads as silence.
+    if (variable == nullptr || *static_cast<float* const*>(variable) == nullptr) return 0.0f;
+    const HostResult blockStart = owner->requestHost(HOST_GET_BLOCK_START_CLOCK, index);
+    const HostResult clock = owner->requestHost(HOST_GET_SAMPLE_CLOCK);
+    const float* buffer = *static_cast<float* const*>(variable);
+    return buffer[static_cast<int32_t>(clock) - static_cast<int32_t>(blockStart)];
+}
+
+PinTable* PinTable::create(int32_t count) {
+    if (count <= 0) return nullptr;
+    const size_t maxCount = (std::numeric_limits<size_t>::max() - kPinsOffset) / sizeof(SEPin);
+    const size_t bytes = static_cast<size_t>(count) > maxCount
+                             ? std::numeric_limits<size_t>::max()
+                             : kPinsOffset + static_cast<size_t>(count) * sizeof(SEPin);
+    void* memory = ::operator new(bytes, std::nothrow);
+    if (memory == nullptr) return nullptr;
+    PinTable* table = new (memory) PinTable(count);
+    SEPin* pins = table->pins();
+    for (int32_t p = 0; p < count; ++p) new (&pins[p]) SEPin();
+    return table;
+}
+
+void PinTable::destroy(PinTable* table) {
+    if (table == nullptr) return;
+    SEPin* pins = table->pins();
+    for (int32_t p = 0; p < table->count_; ++p) pins[p].~SEPin();
+    table->~PinTable();
+    ::operator delete(table);
+}

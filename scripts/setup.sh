@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what building and testing Quorvane needs on Debian 12, and nothing
+# that is already there. Needs root (or sudo) only when something is missing.
+set -euo pipefail
+
+packages=(cmake g++ make googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+          g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
+          libsndfile1-dev python3 python3-numpy python3-matplotlib)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+echo "setup: installing ${missing[*]}" >&2
+# wine32 is a 32-bit package: the i386 architecture must be known first.
+dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
