@@ -10,6 +10,7 @@ set(QUORVANE_SOURCES
   equaliser/module.cpp
   equaliser/poll.cpp
   equaliser/process.cpp
+  equaliser/paired_kernel.cpp
 )
 
 add_library(quorvane_objects OBJECT ${QUORVANE_SOURCES})

@@ -1,3 +1,7 @@
+#include <cstdint>
+#include <initializer_list>
+
+#include "equaliser/paired_kernel.h"
 #include "equaliser/process_steps.h"
 
 namespace eq {
@@ -54,6 +58,27 @@ void processSampleBySample(Module& m, float* const* positions, int32_t sampleCou
     }
 }
 
+namespace {
+
+// The block kernel reads ahead and keeps the delay values in registers, which
+// is exact as long as every output buffer either is another pin's buffer (the
+// in-place processing hosts do) or does not overlap it at all.
+bool outputsOverlapCleanly(float* const* positions, int32_t sampleCount) {
+    const uintptr_t bytes = static_cast<uintptr_t>(sampleCount) * sizeof(float);
+    for (int output : {PIN_OUTPUT1, PIN_OUTPUT2}) {
+        const uintptr_t start = reinterpret_cast<uintptr_t>(positions[output]);
+        for (int pin = 0; pin < kPinCount; ++pin) {
+            if (pin == output) continue;
+            const uintptr_t other = reinterpret_cast<uintptr_t>(positions[pin]);
+            if (other == start) continue;
+            if (other < start + bytes && start < other + bytes) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 }  // namespace eq
 
 void process(SEModule_base* object, int32_t bufferOffset, int32_t sampleCount) {
@@ -62,5 +87,8 @@ void process(SEModule_base* object, int32_t bufferOffset, int32_t sampleCount) {
     if (sampleCount <= 0) return;
     float* positions[kPinCount];
     for (int pin = 0; pin < kPinCount; ++pin) positions[pin] = m.pins[pin] + bufferOffset;
-    eq::processSampleBySample(m, positions, sampleCount);
+    if (eq::outputsOverlapCleanly(positions, sampleCount))
+        eq::processPaired(m, positions, sampleCount);
+    else
+        eq::processSampleBySample(m, positions, sampleCount);
 }

@@ -1,0 +1,180 @@
+#include "equaliser/paired_kernel.h"
+
+#include <emmintrin.h>
+
+#include "equaliser/process_steps.h"
+
+namespace eq {
+
+namespace {
+
+// One band's coefficients, each broadcast to both lanes, and its delay
+// values with left and right side by side.
+struct PairedBand {
+    __m128d b0, b1, b2, a1, a2;
+    __m128d x1, x2, y1, y2;
+};
+
+struct PairedState {
+    PairedBand band[kBandCount];
+};
+
+inline void loadCoefficients(PairedBand& p, const BandFilter& f) {
+    p.b0 = _mm_set1_pd(f.b0);
+    p.b1 = _mm_set1_pd(f.b1);
+    p.b2 = _mm_set1_pd(f.b2);
+    p.a1 = _mm_set1_pd(f.a1);
+    p.a2 = _mm_set1_pd(f.a2);
+}
+
+inline void loadDelays(PairedBand& p, const BandFilter& f) {
+    p.x1 = _mm_set_pd(f.rightX1, f.leftX1);
+    p.x2 = _mm_set_pd(f.rightX2, f.leftX2);
+    p.y1 = _mm_set_pd(f.rightY1, f.leftY1);
+    p.y2 = _mm_set_pd(f.rightY2, f.leftY2);
+}
+
+inline void storeDelays(const PairedBand& p, BandFilter& f) {
+    _mm_storel_pd(&f.leftX1, p.x1);
+    _mm_storeh_pd(&f.rightX1, p.x1);
+    _mm_storel_pd(&f.leftX2, p.x2);
+    _mm_storeh_pd(&f.rightX2, p.x2);
+    _mm_storel_pd(&f.leftY1, p.y1);
+    _mm_storeh_pd(&f.rightY1, p.y1);
+    _mm_storel_pd(&f.leftY2, p.y2);
+    _mm_storeh_pd(&f.rightY2, p.y2);
+}
+
+void load(PairedState& s, const Module& m) {
+    for (int k = 0; k < kBandCount; ++k) {
+        loadCoefficients(s.band[k], *m.bands[k]);
+        loadDelays(s.band[k], *m.bands[k]);
+    }
+}
+
+void storeAllDelays(const PairedState& s, Module& m) {
+    for (int k = 0; k < kBandCount; ++k) storeDelays(s.band[k], *m.bands[k]);
+}
+
+// y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, in that order, per lane.
+inline __m128d section(PairedBand& p, __m128d x) {
+    __m128d y = _mm_mul_pd(p.b0, x);
+    y = _mm_add_pd(y, _mm_mul_pd(p.b1, p.x1));
+    y = _mm_add_pd(y, _mm_mul_pd(p.b2, p.x2));
+    y = _mm_sub_pd(y, _mm_mul_pd(p.a1, p.y1));
+    y = _mm_sub_pd(y, _mm_mul_pd(p.a2, p.y2));
+    p.x2 = p.x1;
+    p.x1 = x;
+    p.y2 = p.y1;
+    p.y1 = y;
+    return y;
+}
+
+// The signal between bands is a float: round each lane and widen it again.
+inline __m128d throughFloat(__m128d y) { return _mm_cvtps_pd(_mm_cvtpd_ps(y)); }
+
+inline __m128d loadFrame(const float* left, const float* right) {
+    return _mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(left), _mm_load_ss(right)));
+}
+
+inline void storeFrame(__m128 frame, float* left, float* right) {
+    _mm_store_ss(left, frame);
+    _mm_store_ss(right, _mm_shuffle_ps(frame, frame, _MM_SHUFFLE(1, 1, 1, 1)));
+}
+
+// One filtered frame through all five bands; returns the float outputs.
+inline __m128 cascade(PairedState& s, __m128d x) {
+    x = throughFloat(section(s.band[0], x));
+    x = throughFloat(section(s.band[1], x));
+    x = throughFloat(section(s.band[2], x));
+    x = throughFloat(section(s.band[3], x));
+    return _mm_cvtpd_ps(section(s.band[4], x));
+}
+
+inline void flushAll(PairedState& s, __m128d offset) {
+    for (PairedBand& p : s.band) {
+        p.x1 = _mm_sub_pd(_mm_add_pd(p.x1, offset), offset);
+        p.x2 = _mm_sub_pd(_mm_add_pd(p.x2, offset), offset);
+        p.y1 = _mm_sub_pd(_mm_add_pd(p.y1, offset), offset);
+        p.y2 = _mm_sub_pd(_mm_add_pd(p.y2, offset), offset);
+    }
+}
+
+// Length of the run of frames from the start in which neither input is
+// exactly zero (every such frame is simply filtered), at most `limit`.
+inline int32_t loudRun(const float* left, const float* right, int32_t limit) {
+    const __m128 zero = _mm_setzero_ps();
+    int32_t n = 0;
+    for (; n + 4 <= limit; n += 4) {
+        const __m128 zeros = _mm_or_ps(_mm_cmpeq_ps(_mm_loadu_ps(left + n), zero),
+                                       _mm_cmpeq_ps(_mm_loadu_ps(right + n), zero));
+        if (_mm_movemask_ps(zeros) != 0) break;
+    }
+    while (n < limit && left[n] != 0.0f && right[n] != 0.0f) ++n;
+    return n;
+}
+
+}  // namespace
+
+void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
+    const float* input1 = positions[PIN_INPUT1];
+    const float* input2 = positions[PIN_INPUT2];
+    float* output1 = positions[PIN_OUTPUT1];
+    float* output2 = positions[PIN_OUTPUT2];
+    float* const* controls = positions + PIN_FIRST_CONTROL;
+    const __m128d offset = _mm_set1_pd(denormalOffset);
+
+    PairedState s;
+    load(s, m);
+    int32_t controlIndex = 0;
+    int32_t counter = m.pollCounter;
+
+    auto pollNow = [&]() {
+        storeAllDelays(s, m);
+        poll(m, controls, controlIndex);
+        controlIndex += kPollInterval;
+        counter = 0;
+        load(s, m);
+    };
+
+    __m128 lastFrame = _mm_setzero_ps();
+    int32_t i = 0;
+    while (i < sampleCount) {
+        const float left = input1[i];
+        const float right = input2[i];
+        if (left != 0.0f && right != 0.0f) {
+            // A run of loud frames up to the next poll: filtered back to back.
+            if (counter == kPollInterval) pollNow();
+            const int32_t limit = kPollInterval - counter < sampleCount - i ? kPollInterval - counter
+                                                                           : sampleCount - i;
+            const int32_t n = loudRun(input1 + i, input2 + i, limit);
+            for (int32_t j = i; j < i + n; ++j) {
+                lastFrame = cascade(s, loadFrame(input1 + j, input2 + j));
+                storeFrame(lastFrame, output1 + j, output2 + j);
+            }
+            counter += n;
+            i += n;
+            continue;
+        }
+        const Treatment treatment = decide(left, right, output1[i], output2[i]);
+        if (treatment == Treatment::Skip) {
+            ++controlIndex;
+            lastFrame = _mm_unpacklo_ps(_mm_set_ss(left), _mm_set_ss(right));
+            output1[i] = left;
+            output2[i] = right;
+        } else {
+            flushAll(s, offset);
+            if (counter == kPollInterval) pollNow();
+            ++counter;
+            lastFrame = cascade(s, loadFrame(input1 + i, input2 + i));
+            storeFrame(lastFrame, output1 + i, output2 + i);
+        }
+        ++i;
+    }
+
+    storeAllDelays(s, m);
+    m.pollCounter = counter;
+    storeFrame(lastFrame, &m.leftSample, &m.rightSample);
+}
+
+}  // namespace eq
