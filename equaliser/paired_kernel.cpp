@@ -100,17 +100,94 @@ inline void flushAll(PairedState& s, __m128d offset) {
     }
 }
 
-// Length of the run of frames from the start in which neither input is
-// exactly zero (every such frame is simply filtered), at most `limit`.
-inline int32_t loudRun(const float* left, const float* right, int32_t limit) {
-    const __m128 zero = _mm_setzero_ps();
-    int32_t n = 0;
-    for (; n + 4 <= limit; n += 4) {
-        const __m128 zeros = _mm_or_ps(_mm_cmpeq_ps(_mm_loadu_ps(left + n), zero),
-                                       _mm_cmpeq_ps(_mm_loadu_ps(right + n), zero));
-        if (_mm_movemask_ps(zeros) != 0) break;
+// Runs `n` consecutive filtered frames with the bands skewed in time: in one
+// step band k works on frame t - k, so the five sections of a step are
+// independent of each other and their recursions overlap instead of waiting
+// for the frame to crawl down the cascade. Each band still sees its frames
+// in order with its own delay values, so every result is the one the plain
+// cascade gives. With Flush, each band's delay values are flushed right
+// before it takes each frame, as the frame's treatment asks.
+template <bool Flush>
+struct Skewed {
+    PairedState& s;
+    __m128d offset;
+    const float* left;
+    const float* right;
+    float* out1;
+    float* out2;
+    __m128d x[kBandCount];
+    __m128 last;
+
+    template <int First, int Last>
+    inline void step(int32_t t) {
+        if (First == 0) x[0] = loadFrame(left + t, right + t);
+#pragma GCC unroll 5
+        for (int k = Last; k >= First; --k) {
+            PairedBand& p = s.band[k];
+            if (Flush) {
+                p.x1 = _mm_sub_pd(_mm_add_pd(p.x1, offset), offset);
+                p.x2 = _mm_sub_pd(_mm_add_pd(p.x2, offset), offset);
+                p.y1 = _mm_sub_pd(_mm_add_pd(p.y1, offset), offset);
+                p.y2 = _mm_sub_pd(_mm_add_pd(p.y2, offset), offset);
+            }
+            const __m128d y = section(p, x[k]);
+            if (k == kBandCount - 1) {
+                last = _mm_cvtpd_ps(y);
+                storeFrame(last, out1 + (t - k), out2 + (t - k));
+            } else {
+                x[k + 1] = throughFloat(y);
+            }
+        }
     }
-    while (n < limit && left[n] != 0.0f && right[n] != 0.0f) ++n;
+
+    // n must be at least kBandCount.
+    inline __m128 run(int32_t n) {
+        step<0, 0>(0);
+        step<0, 1>(1);
+        step<0, 2>(2);
+        step<0, 3>(3);
+        for (int32_t t = 4; t < n; ++t) step<0, 4>(t);
+        step<1, 4>(n);
+        step<2, 4>(n + 1);
+        step<3, 4>(n + 2);
+        step<4, 4>(n + 3);
+        return last;
+    }
+};
+
+// Filters `n` consecutive frames, flushing before each when Flush is set.
+template <bool Flush>
+__m128 filterRun(PairedState& s, __m128d offset, const float* left, const float* right,
+                 float* out1, float* out2, int32_t n) {
+    if (n >= kBandCount) {
+        Skewed<Flush> pipeline{s, offset, left, right, out1, out2, {}, _mm_setzero_ps()};
+        return pipeline.run(n);
+    }
+    __m128 last = _mm_setzero_ps();
+    for (int32_t j = 0; j < n; ++j) {
+        if (Flush) flushAll(s, offset);
+        last = cascade(s, loadFrame(left + j, right + j));
+        storeFrame(last, out1 + j, out2 + j);
+    }
+    return last;
+}
+
+// How many frames from the start, at most `limit`, share the treatment of
+// the first (which is not a skip).
+inline int32_t runOf(Treatment first, const float* left, const float* right, const float* out1,
+                     const float* out2, int32_t limit) {
+    int32_t n = 1;
+    if (first == Treatment::Filter) {
+        const __m128 zero = _mm_setzero_ps();
+        for (; n + 4 <= limit; n += 4) {
+            const __m128 zeros = _mm_or_ps(_mm_cmpeq_ps(_mm_loadu_ps(left + n), zero),
+                                           _mm_cmpeq_ps(_mm_loadu_ps(right + n), zero));
+            if (_mm_movemask_ps(zeros) != 0) break;
+        }
+        while (n < limit && left[n] != 0.0f && right[n] != 0.0f) ++n;
+        return n;
+    }
+    while (n < limit && decide(left[n], right[n], out1[n], out2[n]) == first) ++n;
     return n;
 }
 
@@ -142,34 +219,36 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
     while (i < sampleCount) {
         const float left = input1[i];
         const float right = input2[i];
-        if (left != 0.0f && right != 0.0f) {
-            // A run of loud frames up to the next poll: filtered back to back.
-            if (counter == kPollInterval) pollNow();
-            const int32_t limit = kPollInterval - counter < sampleCount - i ? kPollInterval - counter
-                                                                           : sampleCount - i;
-            const int32_t n = loudRun(input1 + i, input2 + i, limit);
-            for (int32_t j = i; j < i + n; ++j) {
-                lastFrame = cascade(s, loadFrame(input1 + j, input2 + j));
-                storeFrame(lastFrame, output1 + j, output2 + j);
-            }
-            counter += n;
-            i += n;
-            continue;
-        }
         const Treatment treatment = decide(left, right, output1[i], output2[i]);
         if (treatment == Treatment::Skip) {
             ++controlIndex;
             lastFrame = _mm_unpacklo_ps(_mm_set_ss(left), _mm_set_ss(right));
             output1[i] = left;
             output2[i] = right;
-        } else {
-            flushAll(s, offset);
-            if (counter == kPollInterval) pollNow();
+            ++i;
+            continue;
+        }
+        if (counter == kPollInterval) {
+            // The polling frame goes on its own: flushed (if it is) before
+            // the poll, then filtered with the new designs.
+            if (treatment == Treatment::FlushAndFilter) flushAll(s, offset);
+            pollNow();
             ++counter;
             lastFrame = cascade(s, loadFrame(input1 + i, input2 + i));
             storeFrame(lastFrame, output1 + i, output2 + i);
+            ++i;
+            continue;
         }
-        ++i;
+        // Then runs of frames with one treatment, never across the next poll,
+        // which must read the controls with every earlier frame written.
+        const int32_t room = kPollInterval - counter;
+        const int32_t limit = room < sampleCount - i ? room : sampleCount - i;
+        const int32_t n = runOf(treatment, input1 + i, input2 + i, output1 + i, output2 + i, limit);
+        lastFrame = treatment == Treatment::FlushAndFilter
+                        ? filterRun<true>(s, offset, input1 + i, input2 + i, output1 + i, output2 + i, n)
+                        : filterRun<false>(s, offset, input1 + i, input2 + i, output1 + i, output2 + i, n);
+        counter += n;
+        i += n;
     }
 
     storeAllDelays(s, m);

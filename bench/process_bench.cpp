@@ -1,0 +1,302 @@
+// Cost of the processing loop per stereo frame, beside a plain scalar cascade
+// of the same arithmetic measured in the same run, and the cost of silence
+// and near-silence against loud noise.
+//
+//   build/native/bench/process_bench
+//
+// The last line printed is the ratio the loop is held to (process time over
+// scalar cascade time, 1024-sample blocks).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "equaliser/module.h"
+
+extern "C" ModuleRecord* makeModule(int32_t index, int32_t interfaceKind, HostCallback callback,
+                                    intptr_t hostValue);
+
+namespace {
+
+constexpr float kRate = 48000.0f;
+constexpr int kBlocks = 64;  // distinct blocks of input cycled through
+
+HostResult QV_HOST_ENTRY benchHost(ModuleRecord*, int32_t opcode, int32_t, int32_t, void*, float) {
+    return opcode == HOST_GET_PIN_COUNT ? kPinCount : 0;
+}
+
+// Five active bands: a low shelf, three peaking bands and a high shelf, as
+// control pin values (tenths of Hz, octaves or Q, dB; type as a tenth).
+struct BandSetting {
+    float freq, gain, q, type;
+};
+constexpr BandSetting kSettings[kBandCount] = {
+    {8.0f, 0.4f, 0.07f, 0.7f},
+    {25.0f, -0.3f, 0.1f, 0.6f},
+    {100.0f, 0.25f, 0.15f, 0.6f},
+    {400.0f, -0.45f, 0.05f, 0.6f},
+    {900.0f, 0.3f, 0.07f, 0.8f},
+};
+
+// Type values reach the module as plain numbers: 7.0 is a low shelf.
+float typeValue(const BandSetting& s) { return s.type * 10.0f; }
+
+std::vector<float> noise(size_t count, float amplitude, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> dist(-amplitude, amplitude);
+    std::vector<float> v(count);
+    for (float& x : v) {
+        x = dist(rng);
+        if (x == 0.0f) x = amplitude * 0.5f;  // loud noise has no exact zeros
+    }
+    return v;
+}
+
+// One opened equaliser with its own buffers.
+class Rig {
+public:
+    explicit Rig(int blockSize) : blockSize_(blockSize), buffers_(kPinCount) {
+        record_ = makeModule(0, 1, &benchHost, 0);
+        module_ = static_cast<Module*>(record_->object);
+        module_->setSampleRate(kRate);
+        for (auto& b : buffers_) b.assign(static_cast<size_t>(blockSize), 0.0f);
+        for (int p = 0; p < kPinCount; ++p) module_->pins[p] = buffers_[static_cast<size_t>(p)].data();
+        module_->open();
+        setControls(0.0f);
+    }
+    ~Rig() { record_->dispatcherEntry(record_, MOD_CLOSE, 0, 0, nullptr, 0.0f); }
+
+    // Moves every band's gain a little: the bands are redesigned at the next poll.
+    void setControls(float gainShift) {
+        for (int band = 0; band < kBandCount; ++band) {
+            const BandSetting& s = kSettings[band];
+            fill(controlPin(band, CONTROL_FREQ), s.freq);
+            fill(controlPin(band, CONTROL_GAIN), s.gain + gainShift);
+            fill(controlPin(band, CONTROL_Q), s.q);
+            fill(controlPin(band, CONTROL_TYPE), typeValue(s));
+        }
+    }
+    void fill(int pin, float value) {
+        for (float& x : buffers_[static_cast<size_t>(pin)]) x = value;
+    }
+    float* buffer(int pin) { return buffers_[static_cast<size_t>(pin)].data(); }
+    void process() { record_->processEntry(record_->object, 0, blockSize_); }
+    Module& module() { return *module_; }
+
+private:
+    int blockSize_;
+    std::vector<std::vector<float>> buffers_;
+    ModuleRecord* record_;
+    Module* module_;
+};
+
+void copyBlock(const std::vector<float>& source, size_t block, int blockSize, float* destination) {
+    const size_t start = (block % kBlocks) * static_cast<size_t>(blockSize);
+    std::copy(source.begin() + static_cast<long>(start),
+              source.begin() + static_cast<long>(start) + blockSize, destination);
+}
+
+void reportFrames(benchmark::State& state, int blockSize) {
+    state.SetItemsProcessed(state.iterations() * blockSize);
+    // Seconds per stereo frame (shown with an SI prefix: 9.1n is 9.1 ns).
+    state.counters["per_frame"] = benchmark::Counter(
+        static_cast<double>(blockSize),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// Loud stereo noise, controls moving every four blocks.
+void BM_Process(benchmark::State& state) {
+    const int blockSize = static_cast<int>(state.range(0));
+    Rig rig(blockSize);
+    const auto left = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 1);
+    const auto right = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 2);
+    size_t block = 0;
+    for (auto _ : state) {
+        copyBlock(left, block, blockSize, rig.buffer(PIN_INPUT1));
+        copyBlock(right, block, blockSize, rig.buffer(PIN_INPUT2));
+        if (block % 4 == 0) rig.setControls(0.01f * static_cast<float>(block % 16));
+        rig.process();
+        benchmark::DoNotOptimize(rig.buffer(PIN_OUTPUT1));
+        ++block;
+    }
+    reportFrames(state, blockSize);
+}
+
+// The same arithmetic, one chain after the other, one double at a time:
+// the baseline the loop is measured against.
+void BM_ScalarCascade(benchmark::State& state) {
+    const int blockSize = static_cast<int>(state.range(0));
+    Rig rig(blockSize);
+    rig.buffer(PIN_INPUT1)[0] = 0.5f;
+    rig.buffer(PIN_INPUT2)[0] = 0.5f;
+    rig.process();  // designs the bands
+    BandFilter bands[kBandCount];
+    for (int k = 0; k < kBandCount; ++k) bands[k] = *rig.module().bands[k];
+    const auto left = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 1);
+    const auto right = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 2);
+    std::vector<float> inL(static_cast<size_t>(blockSize)), inR(inL), outL(inL), outR(inL);
+    size_t block = 0;
+    for (auto _ : state) {
+        copyBlock(left, block, blockSize, inL.data());
+        copyBlock(right, block, blockSize, inR.data());
+        for (int i = 0; i < blockSize; ++i) {
+            float l = inL[static_cast<size_t>(i)];
+            for (BandFilter& f : bands) {
+                const double x = l;
+                const double y = f.b0 * x + f.b1 * f.leftX1 + f.b2 * f.leftX2 - f.a1 * f.leftY1 -
+                                 f.a2 * f.leftY2;
+                f.leftX2 = f.leftX1;
+                f.leftX1 = x;
+                f.leftY2 = f.leftY1;
+                f.leftY1 = y;
+                l = static_cast<float>(y);
+            }
+            float r = inR[static_cast<size_t>(i)];
+            for (BandFilter& f : bands) {
+                const double x = r;
+                const double y = f.b0 * x + f.b1 * f.rightX1 + f.b2 * f.rightX2 - f.a1 * f.rightY1 -
+                                 f.a2 * f.rightY2;
+                f.rightX2 = f.rightX1;
+                f.rightX1 = x;
+                f.rightY2 = f.rightY1;
+                f.rightY1 = y;
+                r = static_cast<float>(y);
+            }
+            outL[static_cast<size_t>(i)] = l;
+            outR[static_cast<size_t>(i)] = r;
+        }
+        benchmark::DoNotOptimize(outL.data());
+        benchmark::DoNotOptimize(outR.data());
+        benchmark::ClobberMemory();
+        ++block;
+    }
+    reportFrames(state, blockSize);
+}
+
+// Silence and near-silence, 1024-sample blocks. Each case fixes what the
+// inputs hold and what stands in the output buffers before every call.
+enum SilenceCase {
+    ZerosOutputsHalfQuarter,  // skipped: 0.5 / 0.25 standing
+    ZerosOutputsZero,         // skipped: a = 1
+    ZerosOutputsTiny,         // flushed and filtered: 1e-20 / 0.3
+    ZerosOutputsMinusOne,     // flushed and filtered: -1 / 0
+    ZerosOutputsNaN,          // skipped
+    TailAfterNoise,           // loud noise stops dead: exact zeros from then on
+    QuietNoise,               // noise around -120 dBFS
+    OneSideSilent             // left loud, right exactly zero
+};
+
+void BM_Silence(benchmark::State& state) {
+    constexpr int blockSize = 1024;
+    const auto which = static_cast<SilenceCase>(state.range(0));
+    Rig rig(blockSize);
+    const auto loud = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 3);
+    const auto quiet = noise(static_cast<size_t>(kBlocks * blockSize), 1e-6f, 4);
+    float standing1 = 0.0f, standing2 = 0.0f;
+    switch (which) {
+        case ZerosOutputsHalfQuarter: standing1 = 0.5f; standing2 = 0.25f; break;
+        case ZerosOutputsTiny: standing1 = 1e-20f; standing2 = 0.3f; break;
+        case ZerosOutputsMinusOne: standing1 = -1.0f; standing2 = 0.0f; break;
+        case ZerosOutputsNaN: standing1 = NAN; standing2 = NAN; break;
+        default: break;
+    }
+    // Warm the filters with loud noise so the silence starts from a real state.
+    copyBlock(loud, 0, blockSize, rig.buffer(PIN_INPUT1));
+    copyBlock(loud, 1, blockSize, rig.buffer(PIN_INPUT2));
+    rig.process();
+    size_t block = 0;
+    for (auto _ : state) {
+        switch (which) {
+            case QuietNoise:
+                copyBlock(quiet, block, blockSize, rig.buffer(PIN_INPUT1));
+                copyBlock(quiet, block + 1, blockSize, rig.buffer(PIN_INPUT2));
+                break;
+            case OneSideSilent:
+                copyBlock(loud, block, blockSize, rig.buffer(PIN_INPUT1));
+                rig.fill(PIN_INPUT2, 0.0f);
+                break;
+            case TailAfterNoise:
+                rig.fill(PIN_INPUT1, 0.0f);
+                rig.fill(PIN_INPUT2, 0.0f);
+                break;  // outputs keep what the last call wrote, as a host's buffers do
+            default:
+                rig.fill(PIN_INPUT1, 0.0f);
+                rig.fill(PIN_INPUT2, 0.0f);
+                rig.fill(PIN_OUTPUT1, standing1);
+                rig.fill(PIN_OUTPUT2, standing2);
+                break;
+        }
+        rig.process();
+        benchmark::DoNotOptimize(rig.buffer(PIN_OUTPUT1));
+        ++block;
+    }
+    reportFrames(state, blockSize);
+}
+
+// Loud noise with the same per-call buffer filling as the silence cases:
+// the reference they are held to.
+void BM_LoudReference(benchmark::State& state) {
+    constexpr int blockSize = 1024;
+    Rig rig(blockSize);
+    const auto loud = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 3);
+    size_t block = 0;
+    for (auto _ : state) {
+        copyBlock(loud, block, blockSize, rig.buffer(PIN_INPUT1));
+        copyBlock(loud, block + 1, blockSize, rig.buffer(PIN_INPUT2));
+        rig.fill(PIN_OUTPUT1, 0.5f);
+        rig.fill(PIN_OUTPUT2, 0.25f);
+        rig.process();
+        benchmark::DoNotOptimize(rig.buffer(PIN_OUTPUT1));
+        ++block;
+    }
+    reportFrames(state, blockSize);
+}
+
+BENCHMARK(BM_Process)->Arg(256)->Arg(1024);
+BENCHMARK(BM_ScalarCascade)->Arg(256)->Arg(1024);
+BENCHMARK(BM_LoudReference);
+BENCHMARK(BM_Silence)->DenseRange(ZerosOutputsHalfQuarter, OneSideSilent);
+
+// Collects every run's real time per iteration so the ratios can close the output.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    auto& t = reporter.times;
+    const char* silenceNames[] = {"zeros, outputs 0.5/0.25", "zeros, outputs 0/0", "zeros, outputs 1e-20/0.3",
+                                  "zeros, outputs -1/0", "zeros, outputs NaN", "tail after noise",
+                                  "noise at -120 dBFS", "one side silent"};
+    if (t.count("BM_LoudReference")) {
+        std::printf("\nsilence cost against loud noise (limit 1.5):\n");
+        for (int c = ZerosOutputsHalfQuarter; c <= OneSideSilent; ++c) {
+            const std::string name = "BM_Silence/" + std::to_string(c);
+            if (t.count(name))
+                std::printf("  %-26s %.2f\n", silenceNames[c], t[name] / t["BM_LoudReference"]);
+        }
+    }
+    if (t.count("BM_Process/256") && t.count("BM_ScalarCascade/256"))
+        std::printf("process / scalar cascade, 256-sample blocks: %.3f\n",
+                    t["BM_Process/256"] / t["BM_ScalarCascade/256"]);
+    if (t.count("BM_Process/1024") && t.count("BM_ScalarCascade/1024"))
+        std::printf("process / scalar cascade, 1024-sample blocks: %.3f (target 0.6 or less)\n",
+                    t["BM_Process/1024"] / t["BM_ScalarCascade/1024"]);
+    benchmark::Shutdown();
+    return 0;
+}
