@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/silence_cases.h"
 #include "equaliser/module.h"
 
 extern "C" ModuleRecord* makeModule(int32_t index, int32_t interfaceKind, HostCallback callback,
@@ -44,17 +45,6 @@ constexpr BandSetting kSettings[kBandCount] = {
 
 // Type values reach the module as plain numbers: 7.0 is a low shelf.
 float typeValue(const BandSetting& s) { return s.type * 10.0f; }
-
-std::vector<float> noise(size_t count, float amplitude, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-amplitude, amplitude);
-    std::vector<float> v(count);
-    for (float& x : v) {
-        x = dist(rng);
-        if (x == 0.0f) x = amplitude * 0.5f;  // loud noise has no exact zeros
-    }
-    return v;
-}
 
 // One opened equaliser with its own buffers.
 class Rig {
@@ -112,8 +102,8 @@ void reportFrames(benchmark::State& state, int blockSize) {
 void BM_Process(benchmark::State& state) {
     const int blockSize = static_cast<int>(state.range(0));
     Rig rig(blockSize);
-    const auto left = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 1);
-    const auto right = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 2);
+    const auto left = silence::noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 1);
+    const auto right = silence::noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 2);
     size_t block = 0;
     for (auto _ : state) {
         copyBlock(left, block, blockSize, rig.buffer(PIN_INPUT1));
@@ -136,8 +126,8 @@ void BM_ScalarCascade(benchmark::State& state) {
     rig.process();  // designs the bands
     BandFilter bands[kBandCount];
     for (int k = 0; k < kBandCount; ++k) bands[k] = *rig.module().bands[k];
-    const auto left = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 1);
-    const auto right = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 2);
+    const auto left = silence::noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 1);
+    const auto right = silence::noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 2);
     std::vector<float> inL(static_cast<size_t>(blockSize)), inR(inL), outL(inL), outR(inL);
     size_t block = 0;
     for (auto _ : state) {
@@ -177,89 +167,30 @@ void BM_ScalarCascade(benchmark::State& state) {
     reportFrames(state, blockSize);
 }
 
-// Silence and near-silence, 1024-sample blocks. Each case fixes what the
-// inputs hold and what stands in the output buffers before every call.
-enum SilenceCase {
-    ZerosOutputsHalfQuarter,  // skipped: 0.5 / 0.25 standing
-    ZerosOutputsZero,         // skipped: a = 1
-    ZerosOutputsTiny,         // flushed and filtered: 1e-20 / 0.3
-    ZerosOutputsMinusOne,     // flushed and filtered: -1 / 0
-    ZerosOutputsNaN,          // skipped
-    TailAfterNoise,           // loud noise stops dead: exact zeros from then on
-    QuietNoise,               // noise around -120 dBFS
-    OneSideSilent             // left loud, right exactly zero
-};
-
+// Silence and near-silence against loud noise, 1024-sample blocks, with the
+// same buffer filling before every call.
 void BM_Silence(benchmark::State& state) {
     constexpr int blockSize = 1024;
-    const auto which = static_cast<SilenceCase>(state.range(0));
+    const int which = static_cast<int>(state.range(0));
     Rig rig(blockSize);
-    const auto loud = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 3);
-    const auto quiet = noise(static_cast<size_t>(kBlocks * blockSize), 1e-6f, 4);
-    float standing1 = 0.0f, standing2 = 0.0f;
-    switch (which) {
-        case ZerosOutputsHalfQuarter: standing1 = 0.5f; standing2 = 0.25f; break;
-        case ZerosOutputsTiny: standing1 = 1e-20f; standing2 = 0.3f; break;
-        case ZerosOutputsMinusOne: standing1 = -1.0f; standing2 = 0.0f; break;
-        case ZerosOutputsNaN: standing1 = NAN; standing2 = NAN; break;
-        default: break;
-    }
+    const silence::Material material(kBlocks, blockSize);
     // Warm the filters with loud noise so the silence starts from a real state.
-    copyBlock(loud, 0, blockSize, rig.buffer(PIN_INPUT1));
-    copyBlock(loud, 1, blockSize, rig.buffer(PIN_INPUT2));
+    silence::prepare(silence::Loud, material, 0, rig.buffer(PIN_INPUT1), rig.buffer(PIN_INPUT2),
+                     rig.buffer(PIN_OUTPUT1), rig.buffer(PIN_OUTPUT2));
     rig.process();
-    size_t block = 0;
+    size_t call = 0;
     for (auto _ : state) {
-        switch (which) {
-            case QuietNoise:
-                copyBlock(quiet, block, blockSize, rig.buffer(PIN_INPUT1));
-                copyBlock(quiet, block + 1, blockSize, rig.buffer(PIN_INPUT2));
-                break;
-            case OneSideSilent:
-                copyBlock(loud, block, blockSize, rig.buffer(PIN_INPUT1));
-                rig.fill(PIN_INPUT2, 0.0f);
-                break;
-            case TailAfterNoise:
-                rig.fill(PIN_INPUT1, 0.0f);
-                rig.fill(PIN_INPUT2, 0.0f);
-                break;  // outputs keep what the last call wrote, as a host's buffers do
-            default:
-                rig.fill(PIN_INPUT1, 0.0f);
-                rig.fill(PIN_INPUT2, 0.0f);
-                rig.fill(PIN_OUTPUT1, standing1);
-                rig.fill(PIN_OUTPUT2, standing2);
-                break;
-        }
+        silence::prepare(which, material, call++, rig.buffer(PIN_INPUT1), rig.buffer(PIN_INPUT2),
+                         rig.buffer(PIN_OUTPUT1), rig.buffer(PIN_OUTPUT2));
         rig.process();
         benchmark::DoNotOptimize(rig.buffer(PIN_OUTPUT1));
-        ++block;
-    }
-    reportFrames(state, blockSize);
-}
-
-// Loud noise with the same per-call buffer filling as the silence cases:
-// the reference they are held to.
-void BM_LoudReference(benchmark::State& state) {
-    constexpr int blockSize = 1024;
-    Rig rig(blockSize);
-    const auto loud = noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 3);
-    size_t block = 0;
-    for (auto _ : state) {
-        copyBlock(loud, block, blockSize, rig.buffer(PIN_INPUT1));
-        copyBlock(loud, block + 1, blockSize, rig.buffer(PIN_INPUT2));
-        rig.fill(PIN_OUTPUT1, 0.5f);
-        rig.fill(PIN_OUTPUT2, 0.25f);
-        rig.process();
-        benchmark::DoNotOptimize(rig.buffer(PIN_OUTPUT1));
-        ++block;
     }
     reportFrames(state, blockSize);
 }
 
 BENCHMARK(BM_Process)->Arg(256)->Arg(1024);
 BENCHMARK(BM_ScalarCascade)->Arg(256)->Arg(1024);
-BENCHMARK(BM_LoudReference);
-BENCHMARK(BM_Silence)->DenseRange(ZerosOutputsHalfQuarter, OneSideSilent);
+BENCHMARK(BM_Silence)->DenseRange(silence::Loud, silence::CaseCount - 1);
 
 // Collects every run's real time per iteration so the ratios can close the output.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -280,15 +211,12 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& t = reporter.times;
-    const char* silenceNames[] = {"zeros, outputs 0.5/0.25", "zeros, outputs 0/0", "zeros, outputs 1e-20/0.3",
-                                  "zeros, outputs -1/0", "zeros, outputs NaN", "tail after noise",
-                                  "noise at -120 dBFS", "one side silent"};
-    if (t.count("BM_LoudReference")) {
+    const std::string loud = "BM_Silence/" + std::to_string(silence::Loud);
+    if (t.count(loud)) {
         std::printf("\nsilence cost against loud noise (limit 1.5):\n");
-        for (int c = ZerosOutputsHalfQuarter; c <= OneSideSilent; ++c) {
+        for (int c = silence::Loud + 1; c < silence::CaseCount; ++c) {
             const std::string name = "BM_Silence/" + std::to_string(c);
-            if (t.count(name))
-                std::printf("  %-26s %.2f\n", silenceNames[c], t[name] / t["BM_LoudReference"]);
+            if (t.count(name)) std::printf("  %-26s %.2f\n", silence::name(c), t[name] / t[loud]);
         }
     }
     if (t.count("BM_Process/256") && t.count("BM_ScalarCascade/256"))

@@ -1,0 +1,70 @@
+// silence_timing [LIBRARY]: times the module library as shipped, through the
+// stand-in host, on loud noise and on each silence case, and prints each
+// case's cost against loud noise. A plain timing loop, so it runs wherever
+// the library does (the 32-bit DLL under wine included).
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "bench/silence_cases.h"
+#include "host/stand_in_host.h"
+
+namespace {
+
+constexpr int kBlockSize = 1024;
+constexpr int kCalls = 600;
+
+double secondsFor(standin::Instance& instance, int which, const silence::Material& material) {
+    float* in1 = instance.buffer(0).data();
+    float* in2 = instance.buffer(1).data();
+    float* out1 = instance.buffer(22).data();
+    float* out2 = instance.buffer(23).data();
+    // Warm up from loud noise, so silence starts from a real filter state.
+    silence::prepare(silence::Loud, material, 0, in1, in2, out1, out2);
+    instance.process(0, kBlockSize);
+    double best = 1e30;
+    for (int round = 0; round < 3; ++round) {
+        double total = 0.0;
+        for (int call = 0; call < kCalls; ++call) {
+            silence::prepare(which, material, static_cast<size_t>(call), in1, in2, out1, out2);
+            const auto start = std::chrono::steady_clock::now();
+            instance.process(0, kBlockSize);
+            total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        }
+        if (total < best) best = total;
+    }
+    return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string path = argc > 1 ? argv[1] : QUORVANE_MODULE_PATH;
+    std::string error;
+    auto library = standin::ModuleLibrary::load(path, &error);
+    if (!library) {
+        std::fprintf(stderr, "silence_timing: %s\n", error.c_str());
+        return 1;
+    }
+    standin::Instance instance(library->exports());
+    instance.setSampleRate(48000.0f);
+    instance.setBlockSize(kBlockSize);
+    instance.open();
+    // Five active bands, so every filtered frame costs what it does in use.
+    const float settings[5][4] = {{8.0f, 0.4f, 0.07f, 7.0f}, {25.0f, -0.3f, 0.1f, 6.0f},
+                                  {100.0f, 0.25f, 0.15f, 6.0f}, {400.0f, -0.45f, 0.05f, 6.0f},
+                                  {900.0f, 0.3f, 0.07f, 8.0f}};
+    for (int band = 0; band < 5; ++band)
+        for (int control = 0; control < 4; ++control) instance.fill(2 + 4 * band + control, settings[band][control]);
+
+    const silence::Material material(32, kBlockSize);
+    double seconds[silence::CaseCount];
+    for (int c = 0; c < silence::CaseCount; ++c) seconds[c] = secondsFor(instance, c, material);
+
+    std::printf("%s: loud noise %.1f ns per stereo frame\n", path.c_str(),
+                seconds[silence::Loud] * 1e9 / (kCalls * kBlockSize));
+    std::printf("silence cost against loud noise (limit 1.5):\n");
+    for (int c = silence::Loud + 1; c < silence::CaseCount; ++c)
+        std::printf("  %-26s %.2f\n", silence::name(c), seconds[c] / seconds[silence::Loud]);
+    return 0;
+}
