@@ -116,6 +116,17 @@ void BM_Process(benchmark::State& state) {
     reportFrames(state, blockSize);
 }
 
+inline float scalarSection(const BandFilter& f, double& x1, double& x2, double& y1, double& y2,
+                           float input) {
+    const double x = input;
+    const double y = f.b0 * x + f.b1 * x1 + f.b2 * x2 - f.a1 * y1 - f.a2 * y2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    return static_cast<float>(y);
+}
+
 // The same arithmetic, one chain after the other, one double at a time:
 // the baseline the loop is measured against.
 void BM_ScalarCascade(benchmark::State& state) {
@@ -135,27 +146,10 @@ void BM_ScalarCascade(benchmark::State& state) {
         copyBlock(right, block, blockSize, inR.data());
         for (int i = 0; i < blockSize; ++i) {
             float l = inL[static_cast<size_t>(i)];
-            for (BandFilter& f : bands) {
-                const double x = l;
-                const double y = f.b0 * x + f.b1 * f.leftX1 + f.b2 * f.leftX2 - f.a1 * f.leftY1 -
-                                 f.a2 * f.leftY2;
-                f.leftX2 = f.leftX1;
-                f.leftX1 = x;
-                f.leftY2 = f.leftY1;
-                f.leftY1 = y;
-                l = static_cast<float>(y);
-            }
+            for (BandFilter& f : bands) l = scalarSection(f, f.leftX1, f.leftX2, f.leftY1, f.leftY2, l);
             float r = inR[static_cast<size_t>(i)];
-            for (BandFilter& f : bands) {
-                const double x = r;
-                const double y = f.b0 * x + f.b1 * f.rightX1 + f.b2 * f.rightX2 - f.a1 * f.rightY1 -
-                                 f.a2 * f.rightY2;
-                f.rightX2 = f.rightX1;
-                f.rightX1 = x;
-                f.rightY2 = f.rightY1;
-                f.rightY1 = y;
-                r = static_cast<float>(y);
-            }
+            for (BandFilter& f : bands)
+                r = scalarSection(f, f.rightX1, f.rightX2, f.rightY1, f.rightY2, r);
             outL[static_cast<size_t>(i)] = l;
             outR[static_cast<size_t>(i)] = r;
         }

@@ -194,11 +194,11 @@ inline int32_t runOf(Treatment first, const float* left, const float* right, con
 }  // namespace
 
 void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
-    const float* input1 = positions[PIN_INPUT1];
-    const float* input2 = positions[PIN_INPUT2];
-    float* output1 = positions[PIN_OUTPUT1];
-    float* output2 = positions[PIN_OUTPUT2];
-    float* const* controls = positions + PIN_FIRST_CONTROL;
+    const CallPositions at(positions);
+    const float* input1 = at.input1;
+    const float* input2 = at.input2;
+    float* output1 = at.output1;
+    float* output2 = at.output2;
     const __m128d offset = _mm_set1_pd(denormalOffset);
 
     PairedState s;
@@ -208,7 +208,7 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
 
     auto pollNow = [&]() {
         storeAllDelays(s, m);
-        poll(m, controls, controlIndex);
+        poll(m, at.controls, controlIndex);
         controlIndex += kPollInterval;
         counter = 0;
         load(s, m);

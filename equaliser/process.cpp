@@ -24,11 +24,11 @@ inline float runSection(BandFilter& f, double& x1, double& x2, double& y1, doubl
 // layouts the block kernel does not take (outputs that partly overlap other
 // pins' buffers).
 void processSampleBySample(Module& m, float* const* positions, int32_t sampleCount) {
-    const float* input1 = positions[PIN_INPUT1];
-    const float* input2 = positions[PIN_INPUT2];
-    float* output1 = positions[PIN_OUTPUT1];
-    float* output2 = positions[PIN_OUTPUT2];
-    float* const* controls = positions + PIN_FIRST_CONTROL;
+    const CallPositions at(positions);
+    const float* input1 = at.input1;
+    const float* input2 = at.input2;
+    float* output1 = at.output1;
+    float* output2 = at.output2;
     int32_t controlIndex = 0;
     const double offset = denormalOffset;
 
@@ -42,7 +42,7 @@ void processSampleBySample(Module& m, float* const* positions, int32_t sampleCou
             if (treatment == Treatment::FlushAndFilter)
                 for (BandFilter* band : m.bands) flushBand(*band, offset);
             if (m.pollCounter == kPollInterval) {
-                poll(m, controls, controlIndex);
+                poll(m, at.controls, controlIndex);
                 controlIndex += kPollInterval;
             }
             ++m.pollCounter;

@@ -12,6 +12,21 @@ namespace eq {
 
 enum class Treatment { Filter, FlushAndFilter, Skip };
 
+// The positions of one call, already moved by the buffer offset.
+struct CallPositions {
+    explicit CallPositions(float* const* positions)
+        : input1(positions[PIN_INPUT1]),
+          input2(positions[PIN_INPUT2]),
+          output1(positions[PIN_OUTPUT1]),
+          output2(positions[PIN_OUTPUT2]),
+          controls(positions + PIN_FIRST_CONTROL) {}
+    const float* input1;
+    const float* input2;
+    float* output1;
+    float* output2;
+    float* const* controls;  // Freq1, Gain1, Q1, Type1, ... Type5
+};
+
 inline bool isZero(float sample) { return sample == 0.0f; }  // -0.0 is zero, NaN is not
 
 // Both inputs zero: the values already standing at the output positions
