@@ -186,13 +186,13 @@ BENCHMARK(BM_Process)->Arg(256)->Arg(1024);
 BENCHMARK(BM_ScalarCascade)->Arg(256)->Arg(1024);
 BENCHMARK(BM_Silence)->DenseRange(silence::Loud, silence::CaseCount - 1);
 
-// Collects every run's real time per iteration so the ratios can close the output.
+// Collects every run's CPU time per iteration (steadier than wall time on a busy machine) so the ratios can close the output.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+                times[run.benchmark_name()] = run.GetAdjustedCPUTime();
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;

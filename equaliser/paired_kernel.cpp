@@ -228,10 +228,13 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
             ++i;
             continue;
         }
-        if (counter == kPollInterval) {
-            // The polling frame goes on its own: flushed (if it is) before
-            // the poll, then filtered with the new designs.
-            if (treatment == Treatment::FlushAndFilter) flushAll(s, offset);
+        if (counter == kPollInterval && treatment == Treatment::Filter) {
+            // A loud polling frame leads the run that follows the poll.
+            pollNow();
+        } else if (counter == kPollInterval) {
+            // A flushed polling frame goes on its own: flushed before the
+            // poll, then filtered with the new designs.
+            flushAll(s, offset);
             pollNow();
             ++counter;
             lastFrame = cascade(s, loadFrame(input1 + i, input2 + i));
