@@ -91,13 +91,15 @@ inline __m128 cascade(PairedState& s, __m128d x) {
     return _mm_cvtpd_ps(section(s.band[4], x));
 }
 
+inline void flushBand(PairedBand& p, __m128d offset) {
+    p.x1 = _mm_sub_pd(_mm_add_pd(p.x1, offset), offset);
+    p.x2 = _mm_sub_pd(_mm_add_pd(p.x2, offset), offset);
+    p.y1 = _mm_sub_pd(_mm_add_pd(p.y1, offset), offset);
+    p.y2 = _mm_sub_pd(_mm_add_pd(p.y2, offset), offset);
+}
+
 inline void flushAll(PairedState& s, __m128d offset) {
-    for (PairedBand& p : s.band) {
-        p.x1 = _mm_sub_pd(_mm_add_pd(p.x1, offset), offset);
-        p.x2 = _mm_sub_pd(_mm_add_pd(p.x2, offset), offset);
-        p.y1 = _mm_sub_pd(_mm_add_pd(p.y1, offset), offset);
-        p.y2 = _mm_sub_pd(_mm_add_pd(p.y2, offset), offset);
-    }
+    for (PairedBand& p : s.band) flushBand(p, offset);
 }
 
 // Runs `n` consecutive filtered frames with the bands skewed in time: in one
@@ -124,12 +126,7 @@ struct Skewed {
 #pragma GCC unroll 5
         for (int k = Last; k >= First; --k) {
             PairedBand& p = s.band[k];
-            if (Flush) {
-                p.x1 = _mm_sub_pd(_mm_add_pd(p.x1, offset), offset);
-                p.x2 = _mm_sub_pd(_mm_add_pd(p.x2, offset), offset);
-                p.y1 = _mm_sub_pd(_mm_add_pd(p.y1, offset), offset);
-                p.y2 = _mm_sub_pd(_mm_add_pd(p.y2, offset), offset);
-            }
+            if (Flush) flushBand(p, offset);
             const __m128d y = section(p, x[k]);
             if (k == kBandCount - 1) {
                 last = _mm_cvtpd_ps(y);
