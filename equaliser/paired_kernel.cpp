@@ -113,8 +113,7 @@ template <bool Flush>
 struct Skewed {
     PairedState& s;
     __m128d offset;
-    const float* left;
-    const float* right;
+    const __m128d* frames;
     float* out1;
     float* out2;
     __m128d x[kBandCount];
@@ -122,7 +121,7 @@ struct Skewed {
 
     template <int First, int Last>
     inline void step(int32_t t) {
-        if (First == 0) x[0] = loadFrame(left + t, right + t);
+        if (First == 0) x[0] = frames[t];
 #pragma GCC unroll 5
         for (int k = Last; k >= First; --k) {
             PairedBand& p = s.band[k];
@@ -152,20 +151,37 @@ struct Skewed {
     }
 };
 
-// Filters `n` consecutive frames, flushing before each when Flush is set.
+// Filters `n` consecutive frames (at most one poll interval), flushing before
+// each when Flush is set.
+//
+// The inputs are taken in and the outputs gather on the stack, and reach the
+// host's buffers after the run. Loaded and stored straight away, a host
+// buffer at an unlucky distance (modulo 4 KiB) from another, or from the
+// stack, makes the processor take an output or delay-value store (whose
+// value comes last, at the end of the cascade) for one that an input load
+// depends on, which stalls the whole pipeline.
 template <bool Flush>
 __m128 filterRun(PairedState& s, __m128d offset, const float* left, const float* right,
                  float* out1, float* out2, int32_t n) {
-    if (n >= kBandCount) {
-        Skewed<Flush> pipeline{s, offset, left, right, out1, out2, {}, _mm_setzero_ps()};
-        return pipeline.run(n);
-    }
+    alignas(16) __m128d frames[kPollInterval];
+    alignas(16) float run1[kPollInterval];
+    alignas(16) float run2[kPollInterval];
+    for (int32_t j = 0; j < n; ++j) frames[j] = loadFrame(left + j, right + j);
     __m128 last = _mm_setzero_ps();
-    for (int32_t j = 0; j < n; ++j) {
-        if (Flush) flushAll(s, offset);
-        last = cascade(s, loadFrame(left + j, right + j));
-        storeFrame(last, out1 + j, out2 + j);
+    if (n >= kBandCount) {
+        Skewed<Flush> pipeline{s, offset, frames, run1, run2, {}, _mm_setzero_ps()};
+        last = pipeline.run(n);
+    } else {
+        for (int32_t j = 0; j < n; ++j) {
+            if (Flush) flushAll(s, offset);
+            last = cascade(s, frames[j]);
+            storeFrame(last, run1 + j, run2 + j);
+        }
     }
+    // Output1 first: where both outputs share one buffer, Output2's sample
+    // is the one that stays, as it is when every frame is written in turn.
+    for (int32_t j = 0; j < n; ++j) out1[j] = run1[j];
+    for (int32_t j = 0; j < n; ++j) out2[j] = run2[j];
     return last;
 }
 
