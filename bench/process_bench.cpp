@@ -186,7 +186,8 @@ BENCHMARK(BM_Process)->Arg(256)->Arg(1024);
 BENCHMARK(BM_ScalarCascade)->Arg(256)->Arg(1024);
 BENCHMARK(BM_Silence)->DenseRange(silence::Loud, silence::CaseCount - 1);
 
-// Collects every run's CPU time per iteration (steadier than wall time on a busy machine) so the ratios can close the output.
+// Collects every run's CPU time per iteration (steadier than wall time on a
+// busy machine) so the ratios can close the output.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
