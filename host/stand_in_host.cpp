@@ -1,13 +1,17 @@
 #include "host/stand_in_host.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "host/stack_call.h"
 
 namespace standin {
 
 namespace {
+
+constexpr size_t kMaxDescribedPins = 4096;
 
 #if defined(__i386__)
 inline uint32_t word(int32_t value) { return static_cast<uint32_t>(value); }
@@ -100,7 +104,7 @@ void Instance::setBlockSize(int32_t size) {
 void Instance::describePins() {
     pins_.clear();
     // A module that describes absurdly many pins is cut off; ours has 24.
-    for (int32_t index = 0; index < 4096; ++index) {
+    for (int32_t index = 0; index < static_cast<int32_t>(kMaxDescribedPins); ++index) {
         PinDescriptor descriptor;
         std::memset(&descriptor, 0, sizeof descriptor);
         if (dispatch(6 /* MOD_GET_PIN_PROPERTIES */, index, 0, &descriptor) == 0) break;
@@ -111,9 +115,12 @@ void Instance::describePins() {
         if (info.hasDefault) info.defaultText = descriptor.defaultText;
         pins_.push_back(info);
     }
-    const size_t bufferPins = pins_.size() > static_cast<size_t>(pinCount) || !overridePinCount
-                                  ? pins_.size()
-                                  : static_cast<size_t>(pinCount);
+    // A buffer for every pin the host reports, beyond the described ones too;
+    // a test may report an absurd (or negative) count, which gets no buffers
+    // of its own beyond the cut-off.
+    size_t bufferPins = pins_.size();
+    if (overridePinCount && pinCount > 0 && static_cast<size_t>(pinCount) > bufferPins)
+        bufferPins = std::min<size_t>(static_cast<size_t>(pinCount), kMaxDescribedPins);
     buffers_.assign(bufferPins, std::vector<float>(static_cast<size_t>(blockSize_ > 0 ? blockSize_ : 1), 0.0f));
     blockStartClock.assign(bufferPins, sampleClock);
     for (size_t pin = 0; pin < pins_.size(); ++pin)

@@ -99,7 +99,10 @@ void SEModule_base::handleEvent(EventRecord* event) {
             if (pinTable_ == nullptr || position < 0 || position >= pinTable_->count()) return;
             SEPin& pin = (*pinTable_)[static_cast<int32_t>(position)];
             pin.status = event->intParam;
-            pin.owner->onPinStatusChange(&pin);
+            // A position the module never described (the host counted more
+            // pins) has no owner yet; it is still ours to notify.
+            SEModule_base* owner = pin.owner != nullptr ? pin.owner : this;
+            owner->onPinStatusChange(&pin);
             if (event->intParam == PIN_ONE_CHANGE) pin.status = PIN_STATIC;
             return;
         }

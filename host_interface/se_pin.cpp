@@ -43,7 +43,11 @@ float SEPin::currentValue() const {
 
 PinTable* PinTable::create(int32_t count) {
     if (count <= 0) return nullptr;
-    const size_t maxCount = (std::numeric_limits<size_t>::max() - kPinsOffset) / sizeof(SEPin);
+    // Beyond what the 32-bit target could ever address the size saturates, so
+    // an absurd count fails here on every build instead of reserving (and
+    // then constructing) gigabytes of pins on a 64-bit one.
+    constexpr size_t kMaxTableBytes = 0x7FFFFFFF;
+    const size_t maxCount = (kMaxTableBytes - kPinsOffset) / sizeof(SEPin);
     const size_t bytes = static_cast<size_t>(count) > maxCount
                              ? std::numeric_limits<size_t>::max()
                              : kPinsOffset + static_cast<size_t>(count) * sizeof(SEPin);
