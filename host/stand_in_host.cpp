@@ -134,9 +134,10 @@ void Instance::open() {
     dispatch(0 /* MOD_OPEN */);
 }
 
-void Instance::close() {
-    dispatch(1 /* MOD_CLOSE */);
+intptr_t Instance::close() {
+    const intptr_t result = dispatch(1 /* MOD_CLOSE */);
     record_ = nullptr;
+    return result;
 }
 
 void Instance::sendPinStatus(int32_t pin, int32_t status) {

@@ -56,7 +56,7 @@ public:
     // sizes a buffer per pin to the block size and fills input pins with their
     // default value (a tenth of the default text's number), then opens.
     void open();
-    void close();  // MOD_CLOSE; the record is gone afterwards
+    intptr_t close();  // MOD_CLOSE, with the module's answer; the record is gone afterwards
 
     // Status change of one of the module's input pins (event type 0).
     void sendPinStatus(int32_t pin, int32_t status);
