@@ -135,6 +135,41 @@ TEST(BandRedesign, LongWalkThroughInputsMatchesFreshDesignAtEveryStep) {
     }
 }
 
+// The cached family keeps w0 and its sine and cosine until the frequency is
+// taken up again, so a width or gain move costs no trigonometry. A new sample
+// rate makes that visible: it reaches such a band only with a new frequency,
+// while types 0 to 5 design at the current rate every time.
+TEST(BandRedesign, ANewSampleRateReachesACachedBandOnlyWithItsFrequency) {
+    ScopedSampleRate rate(48000.0);
+    for (int32_t type : {FILTER_PEAKING, FILTER_LOW_SHELF, FILTER_HIGH_SHELF}) {
+        SCOPED_TRACE(::testing::Message() << "type " << type);
+        const Inputs changes[] = {{1000.0f, 2.0f, 6.0f}, {1000.0f, 1.0f, -3.0f}, {1000.0f, 2.0f, -3.0f}};
+        for (const Inputs& next : changes) {
+            rate.set(48000.0);
+            BandFilter f = initialFilter();
+            designBand(&f, type, 1000.0f, 1.0f, 6.0f);
+            const Coeffs atOldRate = freshDesign(type, next.freq, next.width, next.gain);
+            rate.set(96000.0);
+            designBand(&f, type, next.freq, next.width, next.gain);
+            EXPECT_TRUE(sameBits(coeffsOf(f), atOldRate)) << "to " << next;
+        }
+        rate.set(48000.0);
+        BandFilter f = initialFilter();
+        designBand(&f, type, 1000.0f, 1.0f, 6.0f);
+        rate.set(96000.0);
+        designBand(&f, type, 2000.0f, 1.0f, 6.0f);
+        EXPECT_TRUE(sameBits(coeffsOf(f), freshDesign(type, 2000.0f, 1.0f, 6.0f)));
+    }
+    for (int32_t type = FILTER_LOW_PASS; type <= FILTER_ALL_PASS; ++type) {
+        rate.set(48000.0);
+        BandFilter f = initialFilter();
+        designBand(&f, type, 1000.0f, 1.0f, 0.0f);
+        rate.set(96000.0);
+        designBand(&f, type, 1000.0f, 1.0f, 0.0f);
+        EXPECT_TRUE(sameBits(coeffsOf(f), freshDesign(type, 1000.0f, 1.0f, 0.0f))) << "type " << type;
+    }
+}
+
 TEST(BandRedesign, SameTypeAndInputsAgainLeaveCoefficientsAndDelayValues) {
     ScopedSampleRate rate(48000.0);
     const Inputs inputs[] = {{1000.0f, 1.0f, 6.0f}, {25000.0f, 30.0f, 30.0f}, {5.0f, 0.0005f, -30.0f}};
