@@ -37,6 +37,13 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 inline bool sameBits(float x, float y) { return std::memcmp(&x, &y, sizeof x) == 0; }
 inline bool sameBits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
 
+// Bit for bit, except that any NaN matches any NaN: which NaN an operation
+// on two NaNs returns (and the sign of a NaN made from infinities) depends on
+// the order the compiler puts the operands in, and nothing in the loop looks
+// further than "is it a NaN". Zeros still differ by sign.
+inline bool sameValue(float x, float y) { return sameBits(x, y) || (std::isnan(x) && std::isnan(y)); }
+inline bool sameValue(double x, double y) { return sameBits(x, y) || (std::isnan(x) && std::isnan(y)); }
+
 inline std::string show(double value) {
     char text[48];
     std::snprintf(text, sizeof text, "%.17g", value);
@@ -113,6 +120,9 @@ public:
     void share(int pin, int owner, int shift = 0) {
         start_[pin] = static_cast<size_t>(static_cast<std::ptrdiff_t>(start_[owner]) + shift);
     }
+
+    // The same contents as `other`, which must have the same length and sharing.
+    void copyContents(const PinArena& other) { storage_ = other.storage_; }
 
     void attach(Module& m) {
         for (int index = 0; index < kPinCount; ++index) m.pins[index] = pin(index);
@@ -219,17 +229,17 @@ inline LoopState stateOf(const Module& m) {
     return s;
 }
 
-// Bit for bit: everything the loop reads or writes, and the design inputs the
-// band holds.
+// Bit for bit (NaNs as NaNs): everything the loop reads or writes, and the
+// design inputs the band holds.
 inline ::testing::AssertionResult sameState(const LoopState& actual, const LoopState& expected) {
     auto differ = [](const std::string& what, double a, double e) {
         return ::testing::AssertionFailure() << what << ": " << show(a) << ", expected " << show(e);
     };
     if (actual.pollCounter != expected.pollCounter)
         return differ("pollCounter", actual.pollCounter, expected.pollCounter);
-    if (!sameBits(actual.leftSample, expected.leftSample))
+    if (!sameValue(actual.leftSample, expected.leftSample))
         return differ("leftSample", actual.leftSample, expected.leftSample);
-    if (!sameBits(actual.rightSample, expected.rightSample))
+    if (!sameValue(actual.rightSample, expected.rightSample))
         return differ("rightSample", actual.rightSample, expected.rightSample);
     for (int k = 0; k < kBandCount; ++k) {
         const std::string band = "band " + std::to_string(k + 1) + " ";
@@ -240,7 +250,7 @@ inline ::testing::AssertionResult sameState(const LoopState& actual, const LoopS
         static const char* const cacheNames[4] = {"cachedFreq", "cachedGain", "cachedQ",
                                                   "cachedType"};
         for (int c = 0; c < 4; ++c)
-            if (!sameBits(cachesA[c], cachesE[c])) return differ(band + cacheNames[c], cachesA[c], cachesE[c]);
+            if (!sameValue(cachesA[c], cachesE[c])) return differ(band + cacheNames[c], cachesA[c], cachesE[c]);
         if (actual.bandType[k] != expected.bandType[k])
             return differ(band + "bandType", actual.bandType[k], expected.bandType[k]);
         const BandFilter& a = actual.bands[k];
@@ -250,7 +260,7 @@ inline ::testing::AssertionResult sameState(const LoopState& actual, const LoopS
         const float inputsE[3] = {e.lastFreq, e.lastWidth, e.lastGain};
         static const char* const inputNames[3] = {"lastFreq", "lastWidth", "lastGain"};
         for (int i = 0; i < 3; ++i)
-            if (!sameBits(inputsA[i], inputsE[i])) return differ(band + inputNames[i], inputsA[i], inputsE[i]);
+            if (!sameValue(inputsA[i], inputsE[i])) return differ(band + inputNames[i], inputsA[i], inputsE[i]);
         const double valuesA[13] = {a.b0, a.b1, a.b2, a.a1, a.a2, a.leftY1, a.leftY2,
                                     a.leftX1, a.leftX2, a.rightY1, a.rightY2, a.rightX1, a.rightX2};
         const double valuesE[13] = {e.b0, e.b1, e.b2, e.a1, e.a2, e.leftY1, e.leftY2,
@@ -259,7 +269,7 @@ inline ::testing::AssertionResult sameState(const LoopState& actual, const LoopS
                                                    "leftY1", "leftY2", "leftX1", "leftX2",
                                                    "rightY1", "rightY2", "rightX1", "rightX2"};
         for (int i = 0; i < 13; ++i)
-            if (!sameBits(valuesA[i], valuesE[i])) return differ(band + valueNames[i], valuesA[i], valuesE[i]);
+            if (!sameValue(valuesA[i], valuesE[i])) return differ(band + valueNames[i], valuesA[i], valuesE[i]);
     }
     return ::testing::AssertionSuccess();
 }
@@ -268,7 +278,7 @@ inline ::testing::AssertionResult sameSamples(const std::vector<float>& actual,
                                               const std::vector<float>& expected) {
     if (actual.size() != expected.size()) return ::testing::AssertionFailure() << "sizes differ";
     for (size_t i = 0; i < actual.size(); ++i)
-        if (!sameBits(actual[i], expected[i]))
+        if (!sameValue(actual[i], expected[i]))
             return ::testing::AssertionFailure() << "arena word " << i << ": " << show(actual[i])
                                                  << ", expected " << show(expected[i]);
     return ::testing::AssertionSuccess();
@@ -349,10 +359,17 @@ inline float section(const BandFilter& f, double& x1, double& x2, double& y1, do
     return static_cast<float>(y);
 }
 
+// How often each treatment came up, so a random run can show what it covered.
+struct Tally {
+    long filtered = 0, flushed = 0, skipped = 0, polls = 0;
+};
+
 // process(module, bufferOffset, sampleCount) on a copy of the loop state and
 // the given pin variables.
 inline void process(LoopState& s, float* const* pinVariables, int32_t bufferOffset,
-                    int32_t sampleCount) {
+                    int32_t sampleCount, Tally* tally = nullptr) {
+    Tally ignored;
+    Tally& count = tally != nullptr ? *tally : ignored;
     if (sampleCount <= 0) return;
     float* at[kPinCount];
     for (int pin = 0; pin < kPinCount; ++pin) at[pin] = pinVariables[pin] + bufferOffset;
@@ -375,14 +392,17 @@ inline void process(LoopState& s, float* const* pinVariables, int32_t bufferOffs
             flushFirst = nearZero;
         }
         if (skip) {
+            ++count.skipped;
             for (int pin = 2; pin < 22; ++pin) at[pin] += 1;
         } else {
+            ++(flushFirst ? count.flushed : count.filtered);
             if (flushFirst)
                 for (BandFilter& f : s.bands) {
                     flush(f.leftY1), flush(f.leftY2), flush(f.leftX1), flush(f.leftX2);
                     flush(f.rightY1), flush(f.rightY2), flush(f.rightX1), flush(f.rightX2);
                 }
             if (s.pollCounter == kPollSpacing) {
+                ++count.polls;
                 poll(s, at);
                 for (int pin = 2; pin < 22; ++pin) at[pin] += kPollSpacing;
                 s.pollCounter = 0;
@@ -419,8 +439,7 @@ public:
         for (int band = 0; band < kBandCount; ++band) controls_[band] = activeBands()[band];
     }
 
-    // Chooses the next block and writes every pin's buffer for it, in pin
-    // order (so pins that share a buffer end up with the later pin's values).
+    // Chooses the next block and writes every pin's buffer for it.
     BlockPlan next(PinArena& arena) {
         BlockPlan plan;
         const int32_t room = static_cast<int32_t>(arena.length());
@@ -431,11 +450,13 @@ public:
         else plan.count = 1 + rng_.below(room - plan.offset);
         if (plan.offset + plan.count > room) plan.count = room - plan.offset;
 
+        // Outputs first: an output that shares another pin's buffer then
+        // holds that pin's samples, as it does in a host processing in place.
+        writeOutputs(arena, PIN_OUTPUT2);
+        writeOutputs(arena, PIN_OUTPUT1);
         changeControls();
         writeInputs(arena);
         for (int band = 0; band < kBandCount; ++band) writeControls(arena, band);
-        writeOutputs(arena, PIN_OUTPUT1);
-        writeOutputs(arena, PIN_OUTPUT2);
         return plan;
     }
 
@@ -500,11 +521,23 @@ private:
         arena.fill(controlPin(band, CONTROL_GAIN), c.gain);
         arena.fill(controlPin(band, CONTROL_Q), c.q);
         arena.fill(controlPin(band, CONTROL_TYPE), c.type);
+        // Automated stretches: a control that moves sample by sample, so
+        // the control sample a poll reads shows in the design.
         if (rng_.chance(15)) {
-            // An automated stretch: the frequency moves sample by sample.
             float* freq = arena.pin(controlPin(band, CONTROL_FREQ));
-            for (size_t i = 0; i < arena.length(); ++i)
-                freq[i] = c.freq + 0.05f * static_cast<float>(i);
+            for (size_t i = 0; i < arena.length(); ++i) freq[i] = c.freq + 0.05f * static_cast<float>(i);
+        }
+        if (rng_.chance(10)) {
+            float* gain = arena.pin(controlPin(band, CONTROL_GAIN));
+            for (size_t i = 0; i < arena.length(); ++i) gain[i] = c.gain - 0.002f * static_cast<float>(i);
+        }
+        if (rng_.chance(10)) {
+            float* q = arena.pin(controlPin(band, CONTROL_Q));
+            for (size_t i = 0; i < arena.length(); ++i) q[i] = c.q + 0.001f * static_cast<float>(i);
+        }
+        if (rng_.chance(5)) {
+            float* type = arena.pin(controlPin(band, CONTROL_TYPE));
+            for (size_t i = 0; i < arena.length(); ++i) type[i] = static_cast<float>((i / 40) % 9);
         }
     }
 
@@ -525,6 +558,44 @@ struct Sharing {
 inline void applySharing(PinArena& arena, const Sharing& sharing) {
     for (int i = 0; i < sharing.linkCount; ++i)
         arena.share(sharing.links[i].pin, sharing.links[i].owner, sharing.links[i].shift);
+}
+
+// Runs `blocks` random blocks through `process`, through the library's
+// sample-by-sample loop and through the model, each on its own copy of the
+// buffers, and checks after every block that all three agree bit for bit on
+// every buffer word and on the loop state.
+inline void expectAgreementOnRandomRun(const Sharing& sharing, uint64_t seed, int blocks,
+                                       bool bursts, model::Tally* tally = nullptr) {
+    constexpr size_t kLength = 300;
+    TestModule fast;
+    TestModule reference;
+    ASSERT_TRUE(fast.valid() && reference.valid());
+    PinArena a(kLength), b(kLength), c(kLength);
+    applySharing(a, sharing);
+    applySharing(b, sharing);
+    applySharing(c, sharing);
+    a.attach(*fast);
+    b.attach(*reference);
+    float* modelPins[kPinCount];
+    for (int pin = 0; pin < kPinCount; ++pin) modelPins[pin] = c.pin(pin);
+    LoopState modelState = stateOf(*fast);
+    ScenarioWriter writer(seed, bursts);
+    for (int block = 0; block < blocks; ++block) {
+        const BlockPlan plan = writer.next(a);
+        b.copyContents(a);
+        c.copyContents(a);
+        fast.process(plan.offset, plan.count);
+        reference.processSampleBySample(plan.offset, plan.count);
+        model::process(modelState, modelPins, plan.offset, plan.count, tally);
+        const std::string where = std::string(sharing.name) + ", seed " + std::to_string(seed) +
+                                  ", block " + std::to_string(block) + " (offset " +
+                                  std::to_string(plan.offset) + ", count " +
+                                  std::to_string(plan.count) + ")";
+        ASSERT_TRUE(sameSamples(a.storage(), b.storage())) << where << ": process vs sample by sample";
+        ASSERT_TRUE(sameState(stateOf(*fast), stateOf(*reference))) << where << ": process vs sample by sample";
+        ASSERT_TRUE(sameSamples(a.storage(), c.storage())) << where << ": process vs model";
+        ASSERT_TRUE(sameState(stateOf(*fast), modelState)) << where << ": process vs model";
+    }
 }
 
 }  // namespace looptest

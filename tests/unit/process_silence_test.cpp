@@ -1,0 +1,248 @@
+// Silence handling in the loop: which samples are filtered, flushed first or
+// skipped, what the flush does to the delay values, and how a tail dies out.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <vector>
+
+#include "process_test_support.h"
+
+namespace {
+
+using namespace looptest;
+
+enum class Expect { Filter, FlushAndFilter, Skip };
+
+constexpr double kTiny = 1e-310;  // a denormal double: only a flush removes it
+constexpr int32_t kCounterBetweenPolls = 5;
+
+// A module whose bands all pass the signal through (b0 = 1, the rest 0) with
+// every delay value set to `delay`, between two polls.
+void prepare(TestModule& module, PinArena& arena, double delay) {
+    arena.attach(*module);
+    fillActiveControls(arena);
+    arena.fill(PIN_INPUT1, 0.5f);
+    arena.fill(PIN_INPUT2, 0.5f);
+    module.process(0, 1);  // designs every band
+    for (BandFilter* band : module->bands) {
+        band->b0 = 1.0;
+        band->b1 = band->b2 = band->a1 = band->a2 = 0.0;
+        band->leftY1 = band->leftY2 = band->leftX1 = band->leftX2 = delay;
+        band->rightY1 = band->rightY2 = band->rightX1 = band->rightX2 = delay;
+    }
+    module->pollCounter = kCounterBetweenPolls;
+}
+
+struct SilenceCase {
+    const char* name;
+    float left, right;        // the two input samples
+    float output1, output2;   // what stands at the output places beforehand
+    Expect treatment;
+};
+
+std::ostream& operator<<(std::ostream& os, const SilenceCase& c) { return os << c.name; }
+
+const SilenceCase kSilenceCases[] = {
+    {"both inputs sounding", 0.5f, 0.25f, 0.5f, 0.25f, Expect::Filter},
+    {"NaN inputs are not zero", kNaN, kNaN, 0.0f, 0.0f, Expect::Filter},
+    {"left 0, right 0.5", 0.0f, 0.5f, 0.5f, 0.25f, Expect::FlushAndFilter},
+    {"left 0.5, right 0", 0.5f, 0.0f, 0.0f, 0.0f, Expect::FlushAndFilter},
+    {"left NaN, right 0", kNaN, 0.0f, 0.5f, 0.25f, Expect::FlushAndFilter},
+    {"left -0.0 counts as zero", -0.0f, 0.5f, 0.5f, 0.25f, Expect::FlushAndFilter},
+    {"left infinite, right -0.0", kInf, -0.0f, 0.5f, 0.25f, Expect::FlushAndFilter},
+    {"silence, outputs 0.5 and 0.25", 0.0f, 0.0f, 0.5f, 0.25f, Expect::Skip},
+    {"silence, outputs 0 and 0 (a = 1)", 0.0f, 0.0f, 0.0f, 0.0f, Expect::Skip},
+    {"silence as -0.0 on both sides", -0.0f, -0.0f, 0.5f, 0.25f, Expect::Skip},
+    {"silence as 0.0 and -0.0", 0.0f, -0.0f, 0.5f, 0.25f, Expect::Skip},
+    {"silence, outputs 1e-20 and 0.3", 0.0f, 0.0f, 1e-20f, 0.3f, Expect::FlushAndFilter},
+    {"silence, outputs -1e-20 and 0.3", 0.0f, 0.0f, -1e-20f, 0.3f, Expect::FlushAndFilter},
+    {"silence, outputs 9.9e-19 and 0.3", 0.0f, 0.0f, 9.9e-19f, 0.3f, Expect::FlushAndFilter},
+    {"silence, outputs 1e-17 and 0.3", 0.0f, 0.0f, 1e-17f, 0.3f, Expect::Skip},
+    {"silence, outputs 0 and 0.3 (a = 0)", 0.0f, 0.0f, 0.0f, 0.3f, Expect::FlushAndFilter},
+    {"silence, outputs -0 and 0.3", 0.0f, 0.0f, -0.0f, 0.3f, Expect::FlushAndFilter},
+    {"silence, outputs denormal and 0.3", 0.0f, 0.0f, 1e-40f, 0.3f, Expect::FlushAndFilter},
+    {"silence, outputs -1.0 and 0.0 (a = 0)", 0.0f, 0.0f, -1.0f, 0.0f, Expect::FlushAndFilter},
+    {"silence, outputs -1.0 and -0.0 (a = 0)", 0.0f, 0.0f, -1.0f, -0.0f, Expect::FlushAndFilter},
+    {"silence, outputs -1.0 and 0.3 (a = -1)", 0.0f, 0.0f, -1.0f, 0.3f, Expect::Skip},
+    {"silence, outputs next to -1.0 and 0.0", 0.0f, 0.0f, -0.99999994f, 0.0f, Expect::Skip},
+    {"silence, outputs 1e-20 and 0.0 (a = 1)", 0.0f, 0.0f, 1e-20f, 0.0f, Expect::Skip},
+    {"silence, outputs 1e-20 and NaN (z = 0)", 0.0f, 0.0f, 1e-20f, kNaN, Expect::FlushAndFilter},
+    {"silence, outputs -1.0 and NaN (z = 0)", 0.0f, 0.0f, -1.0f, kNaN, Expect::Skip},
+    {"silence, outputs NaN and 0.3", 0.0f, 0.0f, kNaN, 0.3f, Expect::Skip},
+    {"silence, outputs NaN and 0.0", 0.0f, 0.0f, kNaN, 0.0f, Expect::Skip},
+    {"silence, outputs infinite and 0.3", 0.0f, 0.0f, kInf, 0.3f, Expect::Skip},
+};
+
+class SilenceDecision : public ::testing::TestWithParam<SilenceCase> {};
+
+TEST_P(SilenceDecision, ChoosesTheTreatmentFromInputsAndOutputPlaces) {
+    const SilenceCase& c = GetParam();
+    TestModule module;
+    ASSERT_TRUE(module.valid());
+    PinArena arena(8);
+    prepare(module, arena, kTiny);
+    arena.pin(PIN_INPUT1)[2] = c.left;
+    arena.pin(PIN_INPUT2)[2] = c.right;
+    arena.pin(PIN_OUTPUT1)[2] = c.output1;
+    arena.pin(PIN_OUTPUT2)[2] = c.output2;
+    const LoopState before = stateOf(*module);
+
+    module.process(2, 1);
+
+    const Module& m = *module;
+    const float out1 = arena.pin(PIN_OUTPUT1)[2];
+    const float out2 = arena.pin(PIN_OUTPUT2)[2];
+    switch (c.treatment) {
+        case Expect::Skip:
+            // The zero inputs go out with their signs; no filter, counter or
+            // cache moves.
+            EXPECT_TRUE(sameBits(out1, c.left)) << out1;
+            EXPECT_TRUE(sameBits(out2, c.right)) << out2;
+            EXPECT_TRUE(sameState(stateOf(m), [&] {
+                LoopState s = before;
+                s.leftSample = c.left;
+                s.rightSample = c.right;
+                return s;
+            }()));
+            break;
+        case Expect::Filter:
+        case Expect::FlushAndFilter: {
+            EXPECT_EQ(m.pollCounter, kCounterBetweenPolls + 1);
+            // The delay values of band 1 moved on by one sample; what was
+            // x1 is now x2, flushed to zero or not.
+            const double shifted = c.treatment == Expect::Filter ? kTiny : 0.0;
+            for (const BandFilter* band : m.bands) {
+                EXPECT_TRUE(sameBits(band->leftX2, shifted)) << show(band->leftX2);
+                EXPECT_TRUE(sameBits(band->leftY2, shifted)) << show(band->leftY2);
+                EXPECT_TRUE(sameBits(band->rightX2, shifted)) << show(band->rightX2);
+                EXPECT_TRUE(sameBits(band->rightY2, shifted)) << show(band->rightY2);
+            }
+            EXPECT_TRUE(sameValue(m.bands[0]->leftX1, static_cast<double>(c.left)));
+            EXPECT_TRUE(sameValue(m.bands[0]->rightX1, static_cast<double>(c.right)));
+            break;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, SilenceDecision, ::testing::ValuesIn(kSilenceCases));
+
+// ---------------------------------------------------------------------------
+
+struct FlushCase {
+    const char* name;
+    double before;
+    double after;
+};
+
+std::ostream& operator<<(std::ostream& os, const FlushCase& c) { return os << c.name; }
+
+const double kBelowBoundary = std::ldexp(0x1.fffffp0, -124);  // just under 2^-123 (~9.4e-38)
+
+const FlushCase kFlushCases[] = {
+    {"denormal 1e-310", 1e-310, 0.0},
+    {"negative denormal", -1e-310, 0.0},
+    {"smallest normal", DBL_MIN, 0.0},
+    {"1e-300", 1e-300, 0.0},
+    {"9.0e-38", 9.0e-38, 0.0},
+    {"-9.0e-38", -9.0e-38, 0.0},
+    {"just under 2^-123", kBelowBoundary, 0.0},
+    {"-0.0", -0.0, 0.0},
+    {"2^-122 (a step of the offset)", std::ldexp(1.0, -122), std::ldexp(1.0, -122)},
+    {"-3 * 2^-122", -3.0 * std::ldexp(1.0, -122), -3.0 * std::ldexp(1.0, -122)},
+    {"0.25", 0.25, 0.25},
+    {"-3.5", -3.5, -3.5},
+    {"1e-3", 1e-3, 1e-3},
+    {"123456.789", 123456.789, 123456.789},
+    {"1e300", 1e300, 1e300},
+    {"infinity", HUGE_VAL, HUGE_VAL},
+    {"-infinity", -HUGE_VAL, -HUGE_VAL},
+};
+
+class Flush : public ::testing::TestWithParam<FlushCase> {};
+
+TEST_P(Flush, ClearsOnlyVanishingDelayValues) {
+    const FlushCase& c = GetParam();
+    TestModule module;
+    ASSERT_TRUE(module.valid());
+    PinArena arena(4);
+    prepare(module, arena, c.before);
+    arena.pin(PIN_INPUT1)[0] = 0.0f;  // one input zero: flush, then filter
+    arena.pin(PIN_INPUT2)[0] = 0.5f;
+
+    module.process(0, 1);
+
+    // Filtering moved each flushed x1 and y1 into x2 and y2, in every band.
+    for (int k = 0; k < kBandCount; ++k) {
+        const BandFilter& band = *module->bands[k];
+        for (double value : {band.leftX2, band.leftY2, band.rightX2, band.rightY2})
+            EXPECT_TRUE(sameBits(value, c.after)) << "band " << k + 1 << ": " << show(value);
+    }
+}
+
+TEST(Flush, LeavesNaNDelayValuesNaN) {
+    TestModule module;
+    ASSERT_TRUE(module.valid());
+    PinArena arena(4);
+    prepare(module, arena, std::nan(""));
+    arena.pin(PIN_INPUT1)[0] = 0.0f;
+    arena.pin(PIN_INPUT2)[0] = 0.5f;
+    module.process(0, 1);
+    for (const BandFilter* band : module->bands)
+        for (double value : {band->leftX2, band->leftY2, band->rightX2, band->rightY2})
+            EXPECT_TRUE(std::isnan(value));
+}
+
+INSTANTIATE_TEST_SUITE_P(DelayValues, Flush, ::testing::ValuesIn(kFlushCases));
+
+// ---------------------------------------------------------------------------
+
+// After loud noise stops dead, with output places that keep the silence
+// filtered (the host's buffers hold 1e-20 and 0.3), the flush keeps every
+// band's tail out of the denormal range: the tail sinks far below anything
+// audible, no denormal reaches an output, and at every block end each delay
+// value is either 0.0 or at least 2^-123. (The flush rounds the delay values
+// to steps of about 1.9e-37, so a band with poles near the unit circle may
+// settle into a limit cycle of a few hundred steps instead of exact zeros.)
+TEST(SilenceTail, SinksWithoutDenormals) {
+    constexpr size_t kBlock = 512;
+    const double kSmallestKept = std::ldexp(1.0, -123);
+    TestModule module;
+    ASSERT_TRUE(module.valid());
+    PinArena arena(kBlock);
+    arena.attach(*module);
+    fillActiveControls(arena);
+    Rng rng(99);
+    for (int block = 0; block < 8; ++block) {
+        fillNoise(arena, PIN_INPUT1, rng, 1.0f);
+        fillNoise(arena, PIN_INPUT2, rng, 1.0f);
+        module.process(0, static_cast<int32_t>(kBlock));
+    }
+    arena.fill(PIN_INPUT1, 0.0f);
+    arena.fill(PIN_INPUT2, 0.0f);
+    size_t denormalOutputs = 0;
+    size_t denormalDelays = 0;
+    float loudestLate = 0.0f;
+    for (size_t block = 0; block < 100; ++block) {
+        arena.fill(PIN_OUTPUT1, 1e-20f);
+        arena.fill(PIN_OUTPUT2, 0.3f);
+        module.process(0, static_cast<int32_t>(kBlock));
+        for (int pin : {PIN_OUTPUT1, PIN_OUTPUT2})
+            for (size_t i = 0; i < kBlock; ++i) {
+                const float y = arena.pin(pin)[i];
+                if (std::fpclassify(y) == FP_SUBNORMAL) ++denormalOutputs;
+                if (block >= 90) loudestLate = std::fmax(loudestLate, std::fabs(y));
+            }
+        for (const BandFilter* band : module->bands) {
+            const double values[8] = {band->leftY1,  band->leftY2,  band->leftX1,  band->leftX2,
+                                      band->rightY1, band->rightY2, band->rightX1, band->rightX2};
+            for (double v : values)
+                if (v != 0.0 && std::fabs(v) < kSmallestKept) ++denormalDelays;
+        }
+    }
+    EXPECT_LT(loudestLate, 1e-30f) << "the tail is still sounding";
+    EXPECT_EQ(denormalOutputs, 0u);
+    EXPECT_EQ(denormalDelays, 0u);
+}
+
+}  // namespace
