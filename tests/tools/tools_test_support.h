@@ -1,0 +1,146 @@
+// Helpers for the quorvane-render tests: a scratch folder, small audio files
+// and running the program itself.
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace toolstest {
+
+class TempDir {
+public:
+    TempDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/qv-render-test-XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+    }
+    ~TempDir() {
+        for (const std::string& name : entries()) unlink((path_ + "/" + name).c_str());
+        rmdir(path_.c_str());
+    }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+    std::set<std::string> entries() const {
+        std::set<std::string> names;
+        if (DIR* dir = opendir(path_.c_str())) {
+            while (dirent* entry = readdir(dir))
+                if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                    names.insert(entry->d_name);
+            closedir(dir);
+        }
+        return names;
+    }
+
+private:
+    std::string path_;
+};
+
+inline bool writeAudio(const std::string& path, const std::vector<float>& interleaved, int channels, int rate,
+                       int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) return false;
+    const sf_count_t frames = static_cast<sf_count_t>(interleaved.size()) / channels;
+    const bool ok = sf_writef_float(file, interleaved.data(), frames) == frames;
+    return sf_close(file) == 0 && ok;
+}
+
+struct Audio {
+    std::vector<float> samples;  // interleaved
+    int channels = 0;
+    int rate = 0;
+    int format = 0;
+};
+
+inline bool readAudio(const std::string& path, Audio* audio) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return false;
+    audio->channels = info.channels;
+    audio->rate = info.samplerate;
+    audio->format = info.format;
+    audio->samples.assign(static_cast<size_t>(info.frames * info.channels), 0.0f);
+    const bool ok = sf_readf_float(file, audio->samples.data(), info.frames) == info.frames;
+    sf_close(file);
+    return ok;
+}
+
+// A stereo test signal that is never exactly zero, so every sample is filtered.
+inline std::vector<float> testSignal(int frames, int channels) {
+    std::vector<float> samples(static_cast<size_t>(frames) * channels);
+    uint32_t seed = 12345u;
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c) {
+            seed = seed * 1664525u + 1013904223u;
+            const float noise = static_cast<float>(seed >> 8) / 16777216.0f - 0.5f;
+            samples[static_cast<size_t>(i) * channels + c] =
+                0.3f * std::sin(0.01f * static_cast<float>(i) * static_cast<float>(c + 1)) + 0.1f * noise + 0.05f;
+        }
+    return samples;
+}
+
+struct Run {
+    int status = -1;  // exit status; 128 + signal when killed
+    std::string out;
+    std::string err;
+};
+
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// Runs quorvane-render with these arguments in `folder`.
+inline Run runRender(const std::vector<std::string>& args, const std::string& folder, int signalAfterMs = -1,
+                     int signal = SIGINT) {
+    const std::string outPath = folder + "/../" + folder.substr(folder.find_last_of('/') + 1) + ".stdout";
+    const std::string errPath = outPath.substr(0, outPath.size() - 7) + ".stderr";
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(folder.c_str()) != 0) _exit(126);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(QUORVANE_RENDER_PATH));
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(QUORVANE_RENDER_PATH, argv.data());
+        _exit(127);
+    }
+    if (signalAfterMs >= 0) {
+        usleep(static_cast<useconds_t>(signalAfterMs) * 1000);
+        kill(child, signal);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    Run run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = slurp(outPath);
+    run.err = slurp(errPath);
+    unlink(outPath.c_str());
+    unlink(errPath.c_str());
+    return run;
+}
+
+}  // namespace toolstest
