@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -166,6 +167,8 @@ struct OutputStatusCase {
     float value2;
     int32_t expected;
 };
+
+void PrintTo(const OutputStatusCase& c, std::ostream* os) { *os << c.what; }
 
 class LibraryOutputStatus : public ::testing::TestWithParam<OutputStatusCase> {};
 

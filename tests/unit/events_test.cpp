@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,8 @@ struct StatusCase {
     int32_t duringNotification;
     int32_t afterwards;
 };
+
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << "status " << c.sent; }
 
 class PinStatusEvent : public ::testing::TestWithParam<StatusCase> {};
 

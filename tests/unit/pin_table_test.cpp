@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <limits>
 #include <vector>
 
@@ -99,6 +100,8 @@ struct RepeatCase {
     bool repeats;
 };
 
+void PrintTo(const RepeatCase& c, std::ostream* os) { *os << c.what; }
+
 class PinTableRepetitionRule : public ::testing::TestWithParam<RepeatCase> {};
 
 TEST_P(PinTableRepetitionRule, OnlyAnEntryWithTheRepeatFlagAndRoomLeftRepeats) {
@@ -139,6 +142,8 @@ struct StorageCase {
     int32_t datatype;
     bool ownStorage;
 };
+
+void PrintTo(const StorageCase& c, std::ostream* os) { *os << "datatype " << c.datatype; }
 
 class PinOwnStorage : public ::testing::TestWithParam<StorageCase> {};
 
@@ -295,6 +300,10 @@ struct ClockCase {
     int32_t blockStart;
     float expected;
 };
+
+void PrintTo(const ClockCase& c, std::ostream* os) {
+    *os << "clock " << c.clock << ", block start " << c.blockStart;
+}
 
 class PinCurrentValue : public ::testing::TestWithParam<ClockCase> {};
 
