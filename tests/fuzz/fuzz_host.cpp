@@ -148,15 +148,17 @@ struct Slot;
 // What the fuzzer reached, printed at exit when QUORVANE_FUZZ_STATS is set.
 struct Stats {
     long long inputs = 0, instances = 0, opens = 0, dispatches = 0, events = 0, memberCalls = 0;
-    long long processCalls = 0, liveCalls = 0, cleanCalls = 0, samples = 0, checkedFinite = 0;
+    long long processCalls = 0, liveCalls = 0, aliasedCalls = 0, cleanCalls = 0, samples = 0,
+              checkedFinite = 0;
     ~Stats() {
         if (std::getenv("QUORVANE_FUZZ_STATS") == nullptr) return;
         std::fprintf(stderr,
                      "fuzz host: %lld inputs, %lld instances, %lld opens, %lld other dispatches, %lld events "
-                     "(%lld member calls), %lld process calls (%lld live, %lld clean), %lld samples, "
+                     "(%lld member calls), %lld process calls (%lld live, %lld with outputs on other buffers, "
+                     "%lld clean), %lld samples, "
                      "%lld outputs held to the finite rule\n",
                      inputs, instances, opens, dispatches, events, memberCalls, processCalls, liveCalls,
-                     cleanCalls, samples, checkedFinite);
+                     aliasedCalls, cleanCalls, samples, checkedFinite);
     }
 };
 Stats stats;
@@ -485,6 +487,9 @@ void fillRecipe(Reader& in, float* data, int32_t length, bool control, int contr
     }
 }
 
+// How the outputs lie for one process call (the upper bits of its shape byte).
+enum class Alias { None, None1, None2, None3, InPlace, Crossed, SharedOutput, Shifted };
+
 bool cleanAudio(float x) { return std::isfinite(x) && std::fabs(x) <= kAudioLimit; }
 
 void opProcess(Reader& in) {
@@ -522,6 +527,41 @@ void opProcess(Reader& in) {
     if (count > 0 && host.samplesProcessed + count > kMaxSamplesPerInput) return;
     host.samplesProcessed += count > 0 ? count : 0;
 
+    // Where each pin's samples live for this call. Hosts process in place
+    // too: the outputs may be laid onto the inputs' buffers, onto one
+    // buffer together, or (a host gone wrong) a few samples off an input.
+    int storageOf[kPins];
+    int32_t shiftOf[kPins];
+    for (int pin = 0; pin < kPins; ++pin) {
+        storageOf[pin] = pin;
+        shiftOf[pin] = 0;
+    }
+    const Alias alias = count > 0 ? static_cast<Alias>((shape >> 4) % 8) : Alias::None;
+    switch (alias) {
+        case Alias::InPlace:
+            storageOf[kOutput1] = 0;
+            storageOf[kOutput2] = 1;
+            break;
+        case Alias::Crossed:
+            storageOf[kOutput1] = 1;
+            storageOf[kOutput2] = 0;
+            break;
+        case Alias::SharedOutput:
+            storageOf[kOutput2] = kOutput1;
+            break;
+        case Alias::Shifted:
+            for (int k = 0; k < 2; ++k) {
+                storageOf[kOutput1 + k] = k;
+                // Any shift that keeps the call's samples inside the buffer.
+                const int32_t low = -offset;
+                const int32_t high = length - offset - count;
+                shiftOf[kOutput1 + k] = low + static_cast<int32_t>(in.u8()) % (high - low + 1);
+            }
+            break;
+        default:
+            break;
+    }
+
     std::vector<float> before[kPins];
     for (int pin = 0; pin < kPins; ++pin) {
         std::vector<float>& buffer = slot->buffers[pin];
@@ -532,50 +572,67 @@ void opProcess(Reader& in) {
         before[pin] = buffer;
     }
 
-    // Nothing outside the call's samples may be touched: poison the rest.
+    // Nothing outside the call's samples may be touched: every buffer is
+    // poisoned but for the samples some pin of the call reaches in it.
     const int32_t first = count > 0 ? offset : 0;
     const int32_t end = count > 0 ? offset + count : 0;
+    auto writes = [&](int storage, int32_t sample) {
+        for (int pin : {kOutput1, kOutput2})
+            if (storageOf[pin] == storage && sample >= first + shiftOf[pin] && sample < end + shiftOf[pin])
+                return true;
+        return false;
+    };
     for (int pin = 0; pin < kPins; ++pin) {
         float* base = slot->buffers[pin].data();
-        ASAN_POISON_MEMORY_REGION(base, sizeof(float) * static_cast<size_t>(kGuard + first));
-        ASAN_POISON_MEMORY_REGION(base + kGuard + end,
-                                  sizeof(float) * static_cast<size_t>(length - end + kGuard));
+        ASAN_POISON_MEMORY_REGION(base, sizeof(float) * slot->buffers[pin].size());
+        for (int user = 0; user < kPins; ++user)
+            if (storageOf[user] == pin && count > 0)
+                ASAN_UNPOISON_MEMORY_REGION(base + kGuard + first + shiftOf[user],
+                                            sizeof(float) * static_cast<size_t>(count));
     }
 
-    attach(*slot);
+    for (int pin = 0; pin < kPins; ++pin)
+        *slot->variables[pin] = slot->start(storageOf[pin]) + shiftOf[pin];
     slot->blockStart = host.blockClock;
     const bool live = slot->record->processEntry != slot->idleProcess;
     ++stats.processCalls;
     if (live) ++stats.liveCalls;
+    if (alias != Alias::None) ++stats.aliasedCalls;
     slot->record->processEntry(slot->object, offset, count);
     if (count > 0) host.blockClock += static_cast<uint32_t>(count);
 
     for (int pin = 0; pin < kPins; ++pin)
         ASAN_UNPOISON_MEMORY_REGION(slot->buffers[pin].data(),
                                     sizeof(float) * slot->buffers[pin].size());
+    attach(*slot);
 
     // Inputs and controls are never written, outputs only within the call.
     for (int pin = 0; pin < kPins; ++pin) {
         const std::vector<float>& now = slot->buffers[pin];
         const std::vector<float>& was = before[pin];
-        const bool writable = !isInput(pin) && live;
         for (size_t i = 0; i < now.size(); ++i) {
             const int32_t sample = static_cast<int32_t>(i) - kGuard;
-            if (writable && sample >= first && sample < end) continue;
+            if (live && writes(pin, sample)) continue;
             FUZZ_CHECK(bitsOf(now[i]) == bitsOf(was[i]));
         }
     }
     if (!live || count <= 0) return;
     stats.samples += count;
 
-    // The finite-output rule (FiniteWatch).
+    // The finite-output rule (FiniteWatch). An output laid a few samples off
+    // an input feeds the outputs back in: the rule cannot follow that.
+    if (alias == Alias::Shifted) {
+        slot->watch = FiniteWatch{false, true};
+        return;
+    }
     bool clean = true;
     bool huge = false;
     int32_t loudSamples = 0;
     int32_t finiteFrom = slot->watch.established ? offset : end;
     for (int32_t i = offset; i < end; ++i) {
-        const float left = slot->start(0)[i];
-        const float right = slot->start(1)[i];
+        // What the call read: the samples as they were before it.
+        const float left = before[0][static_cast<size_t>(kGuard + i)];
+        const float right = before[1][static_cast<size_t>(kGuard + i)];
         for (float x : {left, right}) {
             if (!cleanAudio(x)) clean = false;
             if (std::isfinite(x) && std::fabs(x) > kAudioLimit) huge = true;
@@ -593,8 +650,11 @@ void opProcess(Reader& in) {
     ++stats.cleanCalls;
     if (!slot->watch.tainted) {
         if (finiteFrom < end) stats.checkedFinite += end - finiteFrom;
+        // With both outputs on one buffer, Output2's samples are the ones left.
+        const float* out1 = slot->start(storageOf[kOutput1]);
+        const float* out2 = slot->start(storageOf[kOutput2]);
         for (int32_t i = finiteFrom; i < end; ++i) {
-            if (!std::isfinite(slot->start(kOutput1)[i]) || !std::isfinite(slot->start(kOutput2)[i])) {
+            if (!std::isfinite(out1[i]) || !std::isfinite(out2[i])) {
                 std::fprintf(stderr, "non-finite output at sample %d of [%d, %d), finite from %d\n", i,
                              offset, end, finiteFrom);
                 FUZZ_CHECK(!"outputs finite after finite inputs and controls");

@@ -92,7 +92,12 @@ def band_controls(freq, gain, width, ftype):
             + constant(control(3, ftype)))
 
 
-def process(offset, count, inputs=None, controls=None, bands=0x1F, outputs=None, slot=0, shape=0):
+# Where the outputs lie (upper bits of the shape byte; see Alias in fuzz_host.cpp).
+IN_PLACE, CROSSED, SHARED_OUTPUT, SHIFTED = 4 << 4, 5 << 4, 6 << 4, 7 << 4
+
+
+def process(offset, count, inputs=None, controls=None, bands=0x1F, outputs=None, slot=0, shape=0,
+            shifts=b""):
     refill = (1 if inputs else 0) | (2 if controls else 0) | (4 if outputs else 0)
     data = u8(3) + u8(slot) + u8(shape) + u16(offset) + u16(count) + u8(refill)
     if inputs:
@@ -101,7 +106,7 @@ def process(offset, count, inputs=None, controls=None, bands=0x1F, outputs=None,
         data += u8(bands) + controls
     if outputs:
         data += outputs
-    return data
+    return data + shifts
 
 
 def set_clock(selector):
@@ -196,6 +201,12 @@ SEEDS.update({
     + process(0, 128, inputs=music_inputs(), controls=all_types(), slot=0)
     + process(0, 256, inputs=music_inputs(), controls=flat_bands(), slot=1)
     + dispatch(CLOSE, slot=0) + process(0, 200, slot=1) + make(32) + dispatch(OPEN, slot=0),
+    "outputs_on_other_buffers": make(512) + dispatch(OPEN)
+    + process(0, 512, inputs=music_inputs(), controls=all_types())
+    + process(0, 256, shape=IN_PLACE, inputs=music_inputs()) + process(256, 256, shape=CROSSED, inputs=music_inputs())
+    + process(10, 400, shape=SHARED_OUTPUT, inputs=music_inputs())
+    + process(100, 300, shape=SHIFTED, inputs=music_inputs(), shifts=u8(101) + u8(99))
+    + process(0, 512, inputs=music_inputs()) + process(0, 512),
     "reopen": make(256) + dispatch(OPEN) + process(0, 256, inputs=music_inputs(), controls=all_types())
     + dispatch(RATE, rate_sel=RATE_96000) + dispatch(OPEN) + process(0, 256) + dispatch(OPEN, pins=PINS_HUGE)
     + process(0, 256) + dispatch(OPEN) + process(0, 256),
