@@ -73,7 +73,8 @@ bool findPins(const standin::Instance& instance, Pins& pins) {
         pins.gain[k] = instance.pinIndex("Gain" + n);
         pins.q[k] = instance.pinIndex("Q" + n);
         pins.type[k] = instance.pinIndex("Type" + n);
-        found = found && pins.freq[k] >= 0 && pins.gain[k] >= 0 && pins.q[k] >= 0 && pins.type[k] >= 0;
+        found =
+            found && pins.freq[k] >= 0 && pins.gain[k] >= 0 && pins.q[k] >= 0 && pins.type[k] >= 0;
     }
     return found;
 }
@@ -124,9 +125,9 @@ int render(const std::string& path, std::vector<float>& out) {
         for (int32_t i = 0; i < count; ++i) {
             const int32_t t = frame + i;
             float l = left.next(), r = right.next();
-            if (t >= 96000 && t < 108000) l = r = 0.0f;      // both silent for 0.25 s
-            if (t >= 144000 && t < 148800) l = 0.0f;         // left silent for 0.1 s
-            if (t >= 168000 && t < 168100) l = r = -0.0f;    // a short signed silence
+            if (t >= 96000 && t < 108000) l = r = 0.0f;    // both silent for 0.25 s
+            if (t >= 144000 && t < 148800) l = 0.0f;       // left silent for 0.1 s
+            if (t >= 168000 && t < 168100) l = r = -0.0f;  // a short signed silence
             instance.buffer(pins.input1)[static_cast<size_t>(i)] = l;
             instance.buffer(pins.input2)[static_cast<size_t>(i)] = r;
             float freq[5], gain[5], q[5], type[5];
@@ -149,8 +150,10 @@ int render(const std::string& path, std::vector<float>& out) {
             instance.process(0, count);
         }
         for (int32_t i = 0; i < count; ++i) {
-            out[2 * static_cast<size_t>(frame + i)] = instance.buffer(pins.output1)[static_cast<size_t>(i)];
-            out[2 * static_cast<size_t>(frame + i) + 1] = instance.buffer(pins.output2)[static_cast<size_t>(i)];
+            out[2 * static_cast<size_t>(frame + i)] =
+                instance.buffer(pins.output1)[static_cast<size_t>(i)];
+            out[2 * static_cast<size_t>(frame + i) + 1] =
+                instance.buffer(pins.output2)[static_cast<size_t>(i)];
         }
         frame += count;
     }
@@ -163,7 +166,8 @@ int render(const std::string& path, std::vector<float>& out) {
         return 1;
     }
     std::fclose(file);
-    std::printf("rendered %d frames at %g Hz to %s\n", kFrames, static_cast<double>(kSampleRate), path.c_str());
+    std::printf("rendered %d frames at %g Hz to %s\n", kFrames, static_cast<double>(kSampleRate),
+                path.c_str());
     return 0;
 }
 
@@ -173,7 +177,8 @@ bool readRaw(const std::string& path, std::vector<float>& samples) {
     samples.clear();
     float buffer[4096];
     size_t got;
-    while ((got = std::fread(buffer, sizeof(float), 4096, file)) > 0) samples.insert(samples.end(), buffer, buffer + got);
+    while ((got = std::fread(buffer, sizeof(float), 4096, file)) > 0)
+        samples.insert(samples.end(), buffer, buffer + got);
     std::fclose(file);
     return true;
 }
@@ -235,8 +240,9 @@ int compare(const std::string& pathA, const std::string& pathB, double bound) {
     std::printf("largest difference: %.6g of full scale (%.6g of the output peak %.6g)", largest,
                 peak > 0.0 ? largest / peak : 0.0, peak);
     if (differing > 0)
-        std::printf(" at frame %zu, %s channel: %.9g vs %.9g", worst / 2, worst % 2 ? "right" : "left",
-                    static_cast<double>(a[worst]), static_cast<double>(b[worst]));
+        std::printf(" at frame %zu, %s channel: %.9g vs %.9g", worst / 2,
+                    worst % 2 ? "right" : "left", static_cast<double>(a[worst]),
+                    static_cast<double>(b[worst]));
     std::printf("\nbound: %.3g of full scale\n", bound);
     if (nonFinite > 0) {
         std::printf("FAIL: %zu non-finite samples\n", nonFinite);

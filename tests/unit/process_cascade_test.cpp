@@ -18,7 +18,7 @@ constexpr size_t kLength = 64;
 
 // Peaks everywhere, each band on its own frequency; band 5 flat (0 dB).
 const BandControls kPeaks[kBandCount] = {
-    {10.0f, 0.3f, 0.1f, 6.0f},  {40.0f, 0.3f, 0.1f, 6.0f},  {160.0f, 0.3f, 0.1f, 6.0f},
+    {10.0f, 0.3f, 0.1f, 6.0f},  {40.0f, 0.3f, 0.1f, 6.0f},   {160.0f, 0.3f, 0.1f, 6.0f},
     {640.0f, 0.3f, 0.1f, 6.0f}, {1500.0f, 0.0f, 0.1f, 6.0f},
 };
 
@@ -45,9 +45,10 @@ BandFilter designedFresh(int32_t type, float freq, float width, float gain) {
     const double e[5] = {expected.b0, expected.b1, expected.b2, expected.a1, expected.a2};
     for (int i = 0; i < 5; ++i)
         if (!sameBits(a[i], e[i]))
-            return ::testing::AssertionFailure() << "coefficient " << i << ": " << show(a[i])
-                                                 << ", expected " << show(e[i]);
-    if (!sameBits(actual.lastFreq, expected.lastFreq) || !sameBits(actual.lastWidth, expected.lastWidth) ||
+            return ::testing::AssertionFailure()
+                   << "coefficient " << i << ": " << show(a[i]) << ", expected " << show(e[i]);
+    if (!sameBits(actual.lastFreq, expected.lastFreq) ||
+        !sameBits(actual.lastWidth, expected.lastWidth) ||
         !sameBits(actual.lastGain, expected.lastGain) || actual.type != expected.type)
         return ::testing::AssertionFailure() << "design inputs or type differ";
     return ::testing::AssertionSuccess();
@@ -68,8 +69,8 @@ struct ControlChange {
 struct RedesignCase {
     const char* name;
     ControlChange changes[2];
-    unsigned redesigned;          // bit k: band k+1
-    int32_t changedType;          // bandType of the first change's band afterwards
+    unsigned redesigned;  // bit k: band k+1
+    int32_t changedType;  // bandType of the first change's band afterwards
 };
 
 std::ostream& operator<<(std::ostream& os, const RedesignCase& c) { return os << c.name; }
@@ -80,13 +81,22 @@ const RedesignCase kRedesignCases[] = {
     {"nothing changes", {kNone, kNone}, 0u, 0},
     {"Type4 6.0 to 3.7: band 4 alone, type 3", {{3, CONTROL_TYPE, 3.7f, 0, 64}, kNone}, 1u << 3, 3},
     {"Type3 6.0 to 7.9: band 3 alone, type 7", {{2, CONTROL_TYPE, 7.9f, 0, 64}, kNone}, 1u << 2, 7},
-    {"Type1 6.0 to 6.9: same type, still redesigned", {{0, CONTROL_TYPE, 6.9f, 0, 64}, kNone}, 1u, 6},
+    {"Type1 6.0 to 6.9: same type, still redesigned",
+     {{0, CONTROL_TYPE, 6.9f, 0, 64}, kNone},
+     1u,
+     6},
     {"Type2 6.0 to -0.7: type 0", {{1, CONTROL_TYPE, -0.7f, 0, 64}, kNone}, 1u << 1, 0},
     {"Freq2 alone", {{1, CONTROL_FREQ, 41.0f, 0, 64}, kNone}, 1u << 1, 6},
     {"Q5 alone", {{4, CONTROL_Q, 0.2f, 0, 64}, kNone}, 1u << 4, 6},
-    {"Gain1 and Freq3", {{0, CONTROL_GAIN, -0.3f, 0, 64}, {2, CONTROL_FREQ, 170.0f, 0, 64}}, 0b101u, 6},
+    {"Gain1 and Freq3",
+     {{0, CONTROL_GAIN, -0.3f, 0, 64}, {2, CONTROL_FREQ, 170.0f, 0, 64}},
+     0b101u,
+     6},
     {"Gain5 0.0 to -0.0: no redesign", {{4, CONTROL_GAIN, -0.0f, 0, 64}, kNone}, 0u, 6},
-    {"change gone again at the poll", {{0, CONTROL_Q, 0.4f, 1, 31}, {3, CONTROL_GAIN, 2.0f, 2, 20}}, 0u, 6},
+    {"change gone again at the poll",
+     {{0, CONTROL_Q, 0.4f, 1, 31}, {3, CONTROL_GAIN, 2.0f, 2, 20}},
+     0u,
+     6},
 };
 
 class Redesign : public ::testing::TestWithParam<RedesignCase> {};
@@ -108,7 +118,8 @@ TEST_P(Redesign, OnlyBandsWhoseControlsChanged) {
     for (const ControlChange& change : c.changes)
         if (change.band >= 0)
             arena.fill(controlPin(change.band, change.control), change.value,
-                       static_cast<size_t>(change.from), static_cast<size_t>(change.to - change.from));
+                       static_cast<size_t>(change.from),
+                       static_cast<size_t>(change.to - change.from));
     module.process(0, 32);  // polls on its last sample, reading control sample 0
     ASSERT_EQ(module->pollCounter, 1);
 
@@ -134,8 +145,8 @@ TEST_P(Redesign, OnlyBandsWhoseControlsChanged) {
         EXPECT_TRUE(sameBits(module->cachedGain[k], gain));
         EXPECT_TRUE(sameBits(module->cachedQ[k], q));
         EXPECT_TRUE(sameBits(module->cachedType[k], type));
-        EXPECT_TRUE(sameDesign(band, designedFresh(module->bandType[k], 10.0f * freq, 10.0f * q,
-                                                   10.0f * gain)))
+        EXPECT_TRUE(sameDesign(
+            band, designedFresh(module->bandType[k], 10.0f * freq, 10.0f * q, 10.0f * gain)))
             << "band " << k + 1;
     }
     if (c.changes[0].band >= 0) {
@@ -163,7 +174,8 @@ TEST(RedesignNaN, RedesignsItsBandAtEveryPoll) {
         module.process(0, 32);
         EXPECT_TRUE(std::isnan(module->bands[4]->b0)) << "poll " << poll;
         EXPECT_TRUE(std::isnan(module->cachedFreq[4]));
-        for (int k = 0; k < 4; ++k) EXPECT_TRUE(hasUnitCoefficients(*module->bands[k])) << "band " << k + 1;
+        for (int k = 0; k < 4; ++k)
+            EXPECT_TRUE(hasUnitCoefficients(*module->bands[k])) << "band " << k + 1;
     }
 }
 
@@ -173,7 +185,7 @@ TEST(RedesignNaN, RedesignsItsBandAtEveryPoll) {
 
 struct ProductCase {
     const char* name;
-    float type, freq, q, gain;                   // control samples
+    float type, freq, q, gain;                  // control samples
     float designFreq, designWidth, designGain;  // what designBand must receive
 };
 
@@ -182,8 +194,10 @@ std::ostream& operator<<(std::ostream& os, const ProductCase& c) { return os << 
 const ProductCase kProductCases[] = {
     {"Freq 0.5, Q 0.1, Gain -0.5", 6.0f, 0.5f, 0.1f, -0.5f, 5.0f, 1.0f, -5.0f},
     {"Freq 100.1, Q 0.07, Gain 0.6", 6.0f, 100.1f, 0.07f, 0.6f, 1001.0f, 0x1.666666p-1f, 6.0f},
-    {"Freq 123.4, Q 0.023, Gain -1.7", 6.0f, 123.4f, 0.023f, -1.7f, 1234.0f, 0x1.d70a3ep-3f, -17.0f},
-    {"Freq 1999.9, Q 0.3, Gain 1/3", 7.0f, 1999.9f, 0.3f, 0.33333334f, 19999.0f, 3.0f, 0x1.aaaaacp+1f},
+    {"Freq 123.4, Q 0.023, Gain -1.7", 6.0f, 123.4f, 0.023f, -1.7f, 1234.0f, 0x1.d70a3ep-3f,
+     -17.0f},
+    {"Freq 1999.9, Q 0.3, Gain 1/3", 7.0f, 1999.9f, 0.3f, 0.33333334f, 19999.0f, 3.0f,
+     0x1.aaaaacp+1f},
     {"band-pass, Q 0.0031 unclamped", 3.0f, 50.0f, 0.0031f, 0.0f, 500.0f, 0x1.fbe76ep-6f, 0.0f},
 };
 
@@ -235,9 +249,11 @@ TEST(Cascade, RoundsToFloatBetweenBandsOnly) {
 
     // Sample 0: y = x / 3. Sample 1: y = x / 3 + 0.25 * (previous y, unrounded).
     const double left0 = 1.0 / 3.0;
-    const double left1 = ((((1.0 / 3.0) * 1.0 + 0.0 * 1.0) + 0.0 * 0.0) - (-0.25) * left0) - 0.0 * 0.0;
+    const double left1 =
+        ((((1.0 / 3.0) * 1.0 + 0.0 * 1.0) + 0.0 * 0.0) - (-0.25) * left0) - 0.0 * 0.0;
     const double right0 = (1.0 / 3.0) * 0.5;
-    const double right1 = ((((1.0 / 3.0) * 0.5 + 0.0 * 0.5) + 0.0 * 0.0) - (-0.25) * right0) - 0.0 * 0.0;
+    const double right1 =
+        ((((1.0 / 3.0) * 0.5 + 0.0 * 0.5) + 0.0 * 0.0) - (-0.25) * right0) - 0.0 * 0.0;
     EXPECT_TRUE(sameBits(band1.leftY1, left1)) << show(band1.leftY1);
     EXPECT_TRUE(sameBits(band1.leftY2, left0)) << show(band1.leftY2);
     EXPECT_TRUE(sameBits(band1.rightY1, right1)) << show(band1.rightY1);
@@ -262,7 +278,8 @@ TEST(Cascade, UnitCoefficientsPassEveryInputThrough) {
     arena.fill(PIN_INPUT2, 0.5f);
     module.process(0, 1);
     for (BandFilter* band : module->bands) setUnitCoefficients(*band);
-    const float specials[] = {FLT_MAX, -FLT_MAX, FLT_MIN, 1e-40f, -1e-45f, 1.0f, -0.0f, 0.0f, 3e-20f};
+    const float specials[] = {FLT_MAX, -FLT_MAX, FLT_MIN, 1e-40f, -1e-45f,
+                              1.0f,    -0.0f,    0.0f,    3e-20f};
     Rng rng(8);
     for (int block = 0; block < 4; ++block) {
         fillNoise(arena, PIN_INPUT1, rng, 2.0f);
@@ -332,13 +349,17 @@ const Sharing kSharings[] = {
     {"Output2 in place of Input2", {{PIN_OUTPUT2, PIN_INPUT2, 0}}, 1},
     {"both outputs in place", {{PIN_OUTPUT1, PIN_INPUT1, 0}, {PIN_OUTPUT2, PIN_INPUT2, 0}}, 2},
     {"Output1 and Output2 one buffer", {{PIN_OUTPUT1, PIN_OUTPUT2, 0}}, 1},
-    {"outputs crossed onto the inputs", {{PIN_OUTPUT1, PIN_INPUT2, 0}, {PIN_OUTPUT2, PIN_INPUT1, 0}}, 2},
+    {"outputs crossed onto the inputs",
+     {{PIN_OUTPUT1, PIN_INPUT2, 0}, {PIN_OUTPUT2, PIN_INPUT1, 0}},
+     2},
     {"one buffer for everything audio",
-     {{PIN_INPUT2, PIN_INPUT1, 0}, {PIN_OUTPUT1, PIN_INPUT1, 0}, {PIN_OUTPUT2, PIN_INPUT1, 0}}, 3},
+     {{PIN_INPUT2, PIN_INPUT1, 0}, {PIN_OUTPUT1, PIN_INPUT1, 0}, {PIN_OUTPUT2, PIN_INPUT1, 0}},
+     3},
     {"Output1 on Freq1", {{PIN_OUTPUT1, controlPin(0, CONTROL_FREQ), 0}}, 1},
     {"Output2 on Type3", {{PIN_OUTPUT2, controlPin(2, CONTROL_TYPE), 0}}, 1},
     {"Output1 on Gain5, Output2 in place",
-     {{PIN_OUTPUT1, controlPin(4, CONTROL_GAIN), 0}, {PIN_OUTPUT2, PIN_INPUT2, 0}}, 2},
+     {{PIN_OUTPUT1, controlPin(4, CONTROL_GAIN), 0}, {PIN_OUTPUT2, PIN_INPUT2, 0}},
+     2},
     {"Output1 one sample after Input1", {{PIN_OUTPUT1, PIN_INPUT1, 1}}, 1},
     {"Output1 one sample before Input1", {{PIN_OUTPUT1, PIN_INPUT1, -1}}, 1},
     {"Output2 three samples into Q2", {{PIN_OUTPUT2, controlPin(1, CONTROL_Q), 3}}, 1},

@@ -119,8 +119,8 @@ TEST_P(PollTiming, DesignTakesEffectOnThePollingSample) {
     for (int pin : {PIN_OUTPUT1, PIN_OUTPUT2}) {
         const size_t base = static_cast<size_t>(arena.pin(pin) - arena.storage().data());
         for (size_t i = 0; i < kLength; ++i) {
-            const bool inside = i >= static_cast<size_t>(c.offset) &&
-                                i < static_cast<size_t>(c.offset + c.count);
+            const bool inside =
+                i >= static_cast<size_t>(c.offset) && i < static_cast<size_t>(c.offset + c.count);
             if (!inside) {
                 EXPECT_TRUE(sameBits(after[base + i], before[base + i]))
                     << "pin " << pin << " index " << i;
@@ -131,7 +131,8 @@ TEST_P(PollTiming, DesignTakesEffectOnThePollingSample) {
     for (int pin = 0; pin < PIN_OUTPUT1; ++pin) {
         const size_t base = static_cast<size_t>(arena.pin(pin) - arena.storage().data());
         for (size_t i = 0; i < kLength; ++i)
-            ASSERT_TRUE(sameBits(after[base + i], before[base + i])) << "pin " << pin << " index " << i;
+            ASSERT_TRUE(sameBits(after[base + i], before[base + i]))
+                << "pin " << pin << " index " << i;
     }
 }
 
@@ -143,8 +144,8 @@ TEST(PollCounter, CountsFilteredSamplesAcrossCalls) {
     struct Call {
         int32_t offset, count, skipped;  // skipped samples sit at every other place from the offset
     };
-    const Call calls[] = {{0, 1, 0},  {0, 31, 0}, {0, 32, 0}, {7, 5, 2}, {0, 0, 0}, {3, -5, 0},
-                          {1, 60, 9}, {0, 3, 2},  {0, 100, 17}, {9, 64, 0}};
+    const Call calls[] = {{0, 1, 0},  {0, 31, 0}, {0, 32, 0}, {7, 5, 2},    {0, 0, 0},
+                          {3, -5, 0}, {1, 60, 9}, {0, 3, 2},  {0, 100, 17}, {9, 64, 0}};
     TestModule module;
     ASSERT_TRUE(module.valid());
     PinArena arena(kLength);

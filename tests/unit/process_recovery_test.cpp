@@ -24,10 +24,10 @@ bool allDelaysFinite(const BandFilter& f) {
 
 struct PoisonCase {
     const char* name;
-    int pin;           // the pin that carries the bad value
-    int32_t index;     // at this buffer index
+    int pin;        // the pin that carries the bad value
+    int32_t index;  // at this buffer index
     float value;
-    int32_t badUntil;  // control samples [index, badUntil) carry it, for a control pin
+    int32_t badUntil;    // control samples [index, badUntil) carry it, for a control pin
     unsigned restarted;  // bands (bit k: band k+1) that start again at the poll on sample 64
 };
 
@@ -53,14 +53,16 @@ TEST_P(Recovery, BandRestartsFromSilenceAtTheNextPoll) {
     Rng rng(21);
     fillNoise(arena, PIN_INPUT1, rng);
     fillNoise(arena, PIN_INPUT2, rng);
-    arena.fill(c.pin, c.value, static_cast<size_t>(c.index), static_cast<size_t>(c.badUntil - c.index));
+    arena.fill(c.pin, c.value, static_cast<size_t>(c.index),
+               static_cast<size_t>(c.badUntil - c.index));
 
     // Polls on samples 0 and 32 (reading control samples 0 and 32).
     module.process(0, 64);
     bool poisoned = false;
     for (int k = 0; k < kBandCount; ++k) {
         const bool finite = allDelaysFinite(*module->bands[k]);
-        EXPECT_EQ(!finite, ((c.restarted >> k) & 1u) != 0) << "band " << k + 1 << " before the poll";
+        EXPECT_EQ(!finite, ((c.restarted >> k) & 1u) != 0)
+            << "band " << k + 1 << " before the poll";
         poisoned |= !finite;
     }
     ASSERT_TRUE(poisoned);
@@ -105,7 +107,8 @@ TEST(RecoveryWaitsForAFiniteDesign, OutputTurnsFiniteOnTheFirstFinitePoll) {
     for (int pin : {PIN_OUTPUT1, PIN_OUTPUT2})
         for (size_t i = 0; i < kLength; ++i) {
             const bool expectFinite = i < 32 || i >= 96;
-            EXPECT_EQ(std::isfinite(arena.pin(pin)[i]), expectFinite) << "pin " << pin << " sample " << i;
+            EXPECT_EQ(std::isfinite(arena.pin(pin)[i]), expectFinite)
+                << "pin " << pin << " sample " << i;
         }
     for (const BandFilter* band : module->bands) EXPECT_TRUE(allDelaysFinite(*band));
 }
@@ -140,9 +143,9 @@ const TypeCase kTypeCases[] = {
     {-3e9f, kLowest},
     {kInf, kLowest},
     {-kInf, kLowest},
-    {2147483648.0f, kLowest},           // 2^31: just out of range
-    {-2147483648.0f, kLowest},          // -2^31: in range, and the same value
-    {2147483520.0f, 2147483520},        // the largest float below 2^31
+    {2147483648.0f, kLowest},     // 2^31: just out of range
+    {-2147483648.0f, kLowest},    // -2^31: in range, and the same value
+    {2147483520.0f, 2147483520},  // the largest float below 2^31
     {-2147483520.0f, -2147483520},
     {5.9f, 5},
     {-0.7f, 0},
@@ -161,7 +164,8 @@ TEST_P(TypeControl, TruncatesOrFallsBackToNoResponse) {
     PinArena arena(kLength);
     arena.attach(*module);
     fillActiveControls(arena);
-    for (int band = 0; band < kBandCount; ++band) arena.fill(controlPin(band, CONTROL_TYPE), c.control);
+    for (int band = 0; band < kBandCount; ++band)
+        arena.fill(controlPin(band, CONTROL_TYPE), c.control);
     Rng rng(23);
     fillNoise(arena, PIN_INPUT1, rng);
     fillNoise(arena, PIN_INPUT2, rng);

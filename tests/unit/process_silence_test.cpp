@@ -36,8 +36,8 @@ void prepare(TestModule& module, PinArena& arena, double delay) {
 
 struct SilenceCase {
     const char* name;
-    float left, right;        // the two input samples
-    float output1, output2;   // what stands at the output places beforehand
+    float left, right;       // the two input samples
+    float output1, output2;  // what stands at the output places beforehand
     Expect treatment;
 };
 

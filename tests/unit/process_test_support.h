@@ -41,8 +41,12 @@ inline bool sameBits(double x, double y) { return std::memcmp(&x, &y, sizeof x) 
 // on two NaNs returns (and the sign of a NaN made from infinities) depends on
 // the order the compiler puts the operands in, and nothing in the loop looks
 // further than "is it a NaN". Zeros still differ by sign.
-inline bool sameValue(float x, float y) { return sameBits(x, y) || (std::isnan(x) && std::isnan(y)); }
-inline bool sameValue(double x, double y) { return sameBits(x, y) || (std::isnan(x) && std::isnan(y)); }
+inline bool sameValue(float x, float y) {
+    return sameBits(x, y) || (std::isnan(x) && std::isnan(y));
+}
+inline bool sameValue(double x, double y) {
+    return sameBits(x, y) || (std::isnan(x) && std::isnan(y));
+}
 
 inline std::string show(double value) {
     char text[48];
@@ -250,7 +254,8 @@ inline ::testing::AssertionResult sameState(const LoopState& actual, const LoopS
         static const char* const cacheNames[4] = {"cachedFreq", "cachedGain", "cachedQ",
                                                   "cachedType"};
         for (int c = 0; c < 4; ++c)
-            if (!sameValue(cachesA[c], cachesE[c])) return differ(band + cacheNames[c], cachesA[c], cachesE[c]);
+            if (!sameValue(cachesA[c], cachesE[c]))
+                return differ(band + cacheNames[c], cachesA[c], cachesE[c]);
         if (actual.bandType[k] != expected.bandType[k])
             return differ(band + "bandType", actual.bandType[k], expected.bandType[k]);
         const BandFilter& a = actual.bands[k];
@@ -260,16 +265,20 @@ inline ::testing::AssertionResult sameState(const LoopState& actual, const LoopS
         const float inputsE[3] = {e.lastFreq, e.lastWidth, e.lastGain};
         static const char* const inputNames[3] = {"lastFreq", "lastWidth", "lastGain"};
         for (int i = 0; i < 3; ++i)
-            if (!sameValue(inputsA[i], inputsE[i])) return differ(band + inputNames[i], inputsA[i], inputsE[i]);
-        const double valuesA[13] = {a.b0, a.b1, a.b2, a.a1, a.a2, a.leftY1, a.leftY2,
-                                    a.leftX1, a.leftX2, a.rightY1, a.rightY2, a.rightX1, a.rightX2};
-        const double valuesE[13] = {e.b0, e.b1, e.b2, e.a1, e.a2, e.leftY1, e.leftY2,
-                                    e.leftX1, e.leftX2, e.rightY1, e.rightY2, e.rightX1, e.rightX2};
-        static const char* const valueNames[13] = {"b0", "b1", "b2", "a1", "a2",
-                                                   "leftY1", "leftY2", "leftX1", "leftX2",
-                                                   "rightY1", "rightY2", "rightX1", "rightX2"};
+            if (!sameValue(inputsA[i], inputsE[i]))
+                return differ(band + inputNames[i], inputsA[i], inputsE[i]);
+        const double valuesA[13] = {a.b0,      a.b1,      a.b2,     a.a1,     a.a2,
+                                    a.leftY1,  a.leftY2,  a.leftX1, a.leftX2, a.rightY1,
+                                    a.rightY2, a.rightX1, a.rightX2};
+        const double valuesE[13] = {e.b0,      e.b1,      e.b2,     e.a1,     e.a2,
+                                    e.leftY1,  e.leftY2,  e.leftX1, e.leftX2, e.rightY1,
+                                    e.rightY2, e.rightX1, e.rightX2};
+        static const char* const valueNames[13] = {
+            "b0",     "b1",     "b2",      "a1",      "a2",      "leftY1", "leftY2",
+            "leftX1", "leftX2", "rightY1", "rightY2", "rightX1", "rightX2"};
         for (int i = 0; i < 13; ++i)
-            if (!sameValue(valuesA[i], valuesE[i])) return differ(band + valueNames[i], valuesA[i], valuesE[i]);
+            if (!sameValue(valuesA[i], valuesE[i]))
+                return differ(band + valueNames[i], valuesA[i], valuesE[i]);
     }
     return ::testing::AssertionSuccess();
 }
@@ -303,7 +312,7 @@ inline int32_t typeFromControl(float control) {
 }
 
 inline bool finiteDelays(const BandFilter& f) {
-    const double v[8] = {f.leftY1, f.leftY2, f.leftX1, f.leftX2,
+    const double v[8] = {f.leftY1,  f.leftY2,  f.leftX1,  f.leftX2,
                          f.rightY1, f.rightY2, f.rightX1, f.rightX2};
     for (double x : v)
         if (!std::isfinite(x)) return false;
@@ -411,7 +420,8 @@ inline void process(LoopState& s, float* const* pinVariables, int32_t bufferOffs
             for (BandFilter& f : s.bands)
                 s.leftSample = section(f, f.leftX1, f.leftX2, f.leftY1, f.leftY2, s.leftSample);
             for (BandFilter& f : s.bands)
-                s.rightSample = section(f, f.rightX1, f.rightX2, f.rightY1, f.rightY2, s.rightSample);
+                s.rightSample =
+                    section(f, f.rightX1, f.rightX2, f.rightY1, f.rightY2, s.rightSample);
         }
         *out1 = s.leftSample;
         *out2 = s.rightSample;
@@ -434,8 +444,7 @@ struct BlockPlan {
 
 class ScenarioWriter {
 public:
-    explicit ScenarioWriter(uint64_t seed, bool withBursts)
-        : rng_(seed), withBursts_(withBursts) {
+    explicit ScenarioWriter(uint64_t seed, bool withBursts) : rng_(seed), withBursts_(withBursts) {
         for (int band = 0; band < kBandCount; ++band) controls_[band] = activeBands()[band];
     }
 
@@ -445,9 +454,12 @@ public:
         const int32_t room = static_cast<int32_t>(arena.length());
         plan.offset = rng_.chance(30) ? rng_.below(16) : 0;
         const int32_t roll = rng_.below(100);
-        if (roll < 4) plan.count = -rng_.below(6);  // nothing to do
-        else if (roll < 30) plan.count = 1 + rng_.below(8);
-        else plan.count = 1 + rng_.below(room - plan.offset);
+        if (roll < 4)
+            plan.count = -rng_.below(6);  // nothing to do
+        else if (roll < 30)
+            plan.count = 1 + rng_.below(8);
+        else
+            plan.count = 1 + rng_.below(room - plan.offset);
         if (plan.offset + plan.count > room) plan.count = room - plan.offset;
 
         // Outputs first: an output that shares another pin's buffer then
@@ -476,11 +488,16 @@ private:
             for (size_t j = 0; j < run && i < arena.length(); ++j, ++i) {
                 float l = rng_.noise(0.8f);
                 float r = rng_.noise(0.8f);
-                if (kind < 25) l = r = rng_.chance(80) ? 0.0f : -0.0f;  // both silent
-                else if (kind < 35) l = 0.0f;
-                else if (kind < 45) r = 0.0f;
-                else if (kind < 55) l = specialSample(), r = specialSample();
-                else if (kind < 60) l *= 1e-6f, r *= 1e-6f;  // about -120 dBFS
+                if (kind < 25)
+                    l = r = rng_.chance(80) ? 0.0f : -0.0f;  // both silent
+                else if (kind < 35)
+                    l = 0.0f;
+                else if (kind < 45)
+                    r = 0.0f;
+                else if (kind < 55)
+                    l = specialSample(), r = specialSample();
+                else if (kind < 60)
+                    l *= 1e-6f, r *= 1e-6f;  // about -120 dBFS
                 if (withBursts_ && kind >= 97) {
                     static const float bursts[] = {kNaN, kInf, -kInf};
                     (rng_.chance(50) ? l : r) = bursts[rng_.below(3)];
@@ -506,12 +523,24 @@ private:
         if (!rng_.chance(40)) return;
         BandControls& c = controls_[rng_.below(kBandCount)];
         switch (rng_.below(6)) {
-            case 0: c.freq = 1.0f + static_cast<float>(rng_.below(2000)); break;
-            case 1: c.gain = rng_.noise(2.5f); break;
-            case 2: c.q = 0.005f + static_cast<float>(rng_.below(300)) * 0.01f; break;
-            case 3: c.type = static_cast<float>(rng_.below(11)) - 0.5f + rng_.noise(0.45f); break;
-            case 4: c.freq = withBursts_ && rng_.chance(30) ? kNaN : -c.freq; break;
-            default: c = activeBands()[rng_.below(kBandCount)]; break;
+            case 0:
+                c.freq = 1.0f + static_cast<float>(rng_.below(2000));
+                break;
+            case 1:
+                c.gain = rng_.noise(2.5f);
+                break;
+            case 2:
+                c.q = 0.005f + static_cast<float>(rng_.below(300)) * 0.01f;
+                break;
+            case 3:
+                c.type = static_cast<float>(rng_.below(11)) - 0.5f + rng_.noise(0.45f);
+                break;
+            case 4:
+                c.freq = withBursts_ && rng_.chance(30) ? kNaN : -c.freq;
+                break;
+            default:
+                c = activeBands()[rng_.below(kBandCount)];
+                break;
         }
     }
 
@@ -525,11 +554,13 @@ private:
         // the control sample a poll reads shows in the design.
         if (rng_.chance(15)) {
             float* freq = arena.pin(controlPin(band, CONTROL_FREQ));
-            for (size_t i = 0; i < arena.length(); ++i) freq[i] = c.freq + 0.05f * static_cast<float>(i);
+            for (size_t i = 0; i < arena.length(); ++i)
+                freq[i] = c.freq + 0.05f * static_cast<float>(i);
         }
         if (rng_.chance(10)) {
             float* gain = arena.pin(controlPin(band, CONTROL_GAIN));
-            for (size_t i = 0; i < arena.length(); ++i) gain[i] = c.gain - 0.002f * static_cast<float>(i);
+            for (size_t i = 0; i < arena.length(); ++i)
+                gain[i] = c.gain - 0.002f * static_cast<float>(i);
         }
         if (rng_.chance(10)) {
             float* q = arena.pin(controlPin(band, CONTROL_Q));
@@ -591,8 +622,10 @@ inline void expectAgreementOnRandomRun(const Sharing& sharing, uint64_t seed, in
                                   ", block " + std::to_string(block) + " (offset " +
                                   std::to_string(plan.offset) + ", count " +
                                   std::to_string(plan.count) + ")";
-        ASSERT_TRUE(sameSamples(a.storage(), b.storage())) << where << ": process vs sample by sample";
-        ASSERT_TRUE(sameState(stateOf(*fast), stateOf(*reference))) << where << ": process vs sample by sample";
+        ASSERT_TRUE(sameSamples(a.storage(), b.storage()))
+            << where << ": process vs sample by sample";
+        ASSERT_TRUE(sameState(stateOf(*fast), stateOf(*reference)))
+            << where << ": process vs sample by sample";
         ASSERT_TRUE(sameSamples(a.storage(), c.storage())) << where << ": process vs model";
         ASSERT_TRUE(sameState(stateOf(*fast), modelState)) << where << ": process vs model";
     }
