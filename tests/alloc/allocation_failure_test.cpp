@@ -97,8 +97,8 @@ TEST_P(OpenOutOfMemory, AFilterThatCannotBeMadeLeavesTheInstanceIdle) {
     eq.record->processEntry(eq.record->object, 0, 64);  // does nothing, reads nothing
 }
 
-TEST_P(OpenOutOfMemory, AFailedReopenFallsBackToIdleAndAGoodOneRecovers) {
-    const int failingBand = GetParam();
+TEST(ReopenOutOfMemory, FallsBackToIdleAndAGoodOpenRecovers) {
+    const int failingBand = kBandCount - 1;
     Equaliser eq;
     ASSERT_NE(eq.record, nullptr);
     eq.dispatch(MOD_OPEN);

@@ -313,23 +313,4 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST(ModuleOutputStatus, ReadsTheSampleOfTheCurrentClock) {
-    Equaliser eq;
-    eq.open();
-    std::vector<float> input1(32, 0.5f);
-    std::vector<float> input2(32, 0.5f);
-    input1[10] = 0.0f;  // silent exactly at the clock
-    eq.module->pins[PIN_INPUT1] = input1.data();
-    eq.module->pins[PIN_INPUT2] = input2.data();
-    eq.host.blockStart[PIN_INPUT1] = 990;
-    eq.host.blockStart[PIN_INPUT2] = 990;
-    eq.host.sampleClock = 1000;
-    EventRecord change = hostif::event(EVENT_PIN_STATUS, PIN_STATIC, PIN_INPUT2);
-    eq.record->eventEntry(eq.record->object, &change);
-    const auto notices = eq.host.requestsOf(HOST_SET_PIN_STATUS);
-    ASSERT_EQ(notices.size(), 2u);
-    EXPECT_EQ(notices[0].value, PIN_ONE_CHANGE);
-    EXPECT_EQ(notices[0].pointer, 1000);
-}
-
 }  // namespace
