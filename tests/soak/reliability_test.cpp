@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
@@ -71,58 +72,134 @@ TEST_F(Reliability, ShortSoakEndsFiniteWithUnchangedMemoryAcrossTheClockWrap) {
     EXPECT_EQ(result.bytesAfter, result.bytesBefore);
 }
 
-// A big patch: 256 instances at mixed block sizes and rates, created,
-// processed, reopened and closed in random order, interleaved.
+// What one instance of the big patch went through, to replay it alone.
+struct Step {
+    enum Kind { Controls, Reopen, Process } kind;
+    int32_t a;  // band, or buffer offset
+    int32_t b;  // sample count
+    float freq;
+    float type;
+};
+
+struct Tracked {
+    std::unique_ptr<standin::Instance> instance;
+    uint32_t inputSeed;
+    int32_t blockSize;
+    std::vector<Step> steps;
+    std::vector<uint64_t> outputs;  // a digest of every call's outputs
+};
+
+void fillInputs(standin::Instance& instance, uint32_t seed) {
+    std::mt19937 rng(seed);
+    for (int32_t pin = 0; pin < 2; ++pin)
+        for (float& sample : instance.buffer(pin)) sample = std::sin(static_cast<float>(rng() % 1000));
+}
+
+uint64_t digest(standin::Instance& instance, int32_t offset, int32_t count) {
+    uint64_t hash = 1469598103934665603ull;
+    for (int32_t pin : {kOutput1, kOutput2})
+        for (int32_t i = offset; i < offset + count; ++i) {
+            uint32_t bits;
+            std::memcpy(&bits, &instance.buffer(pin)[static_cast<size_t>(i)], sizeof bits);
+            hash = (hash ^ bits) * 1099511628211ull;
+        }
+    return hash;
+}
+
+void apply(standin::Instance& instance, const Step& step) {
+    switch (step.kind) {
+        case Step::Controls:
+            instance.fill(kFirstControl + 4 * step.a, step.freq);
+            instance.fill(kFirstControl + 4 * step.a + 3, step.type);
+            break;
+        case Step::Reopen:
+            instance.dispatch(0 /* MOD_OPEN */);  // releases what the last open made
+            break;
+        case Step::Process:
+            instance.process(step.a, step.b);
+            break;
+    }
+}
+
+// A big patch: 256 instances at mixed block sizes, created, processed,
+// reopened and closed in random order, interleaved, all at the session's
+// rate. Every instance's outputs are then replayed on an instance of its own:
+// no instance may notice the others.
 TEST_F(Reliability, TwoHundredFiftySixInstancesInRandomOrderGiveBackEveryByte) {
     constexpr int kInstances = 256;
     static const int32_t kBlockSizes[] = {1, 16, 32, 64, 100, 128, 256, 441, 512, 1024, 2048};
-    static const float kRates[] = {44100.0f, 48000.0f, 96000.0f};
     std::mt19937 rng(256);
     auto below = [&rng](size_t bound) { return static_cast<size_t>(rng() % bound); };
+    auto start = [this](Tracked& tracked) {
+        tracked.instance = std::make_unique<standin::Instance>(exports());
+        ASSERT_TRUE(tracked.instance->valid());
+        tracked.instance->setSampleRate(48000.0f);
+        tracked.instance->setBlockSize(tracked.blockSize);
+        tracked.instance->open();
+        fillInputs(*tracked.instance, tracked.inputSeed);
+    };
 
     const size_t bytesBefore = soak::allocatedBytes();
     {
-        std::vector<std::unique_ptr<standin::Instance>> alive;
+        std::vector<Tracked> closed;
+        std::vector<Tracked> alive;
         int created = 0;
         int64_t processed = 0;
         while (created < kInstances || !alive.empty()) {
             const size_t action = below(10);
             if (created < kInstances && (alive.empty() || action < 3)) {
-                auto instance = std::make_unique<standin::Instance>(exports());
-                ASSERT_TRUE(instance->valid());
-                instance->setSampleRate(kRates[below(3)]);
-                instance->setBlockSize(kBlockSizes[below(11)]);
-                instance->open();
-                for (int32_t pin = 0; pin < 2; ++pin)
-                    for (float& sample : instance->buffer(pin))
-                        sample = std::sin(static_cast<float>(below(1000)));
-                alive.push_back(std::move(instance));
+                Tracked tracked;
+                tracked.inputSeed = static_cast<uint32_t>(rng());
+                tracked.blockSize = kBlockSizes[below(11)];
+                start(tracked);
+                alive.push_back(std::move(tracked));
                 ++created;
             } else if (action < 8 || created < kInstances) {
-                standin::Instance& instance = *alive[below(alive.size())];
-                const int32_t block = instance.blockSize();
+                Tracked& tracked = alive[below(alive.size())];
+                const int32_t block = tracked.blockSize;
+                if (below(4) == 0) {
+                    tracked.steps.push_back({Step::Controls, static_cast<int32_t>(below(5)), 0,
+                                             static_cast<float>(1 + below(1999)), static_cast<float>(below(9))});
+                    apply(*tracked.instance, tracked.steps.back());
+                }
+                if (below(50) == 0) {
+                    tracked.steps.push_back({Step::Reopen, 0, 0, 0.0f, 0.0f});
+                    apply(*tracked.instance, tracked.steps.back());
+                }
                 const int32_t count = 1 + static_cast<int32_t>(below(static_cast<size_t>(block)));
                 const int32_t offset = static_cast<int32_t>(below(static_cast<size_t>(block - count + 1)));
-                if (below(4) == 0) {
-                    const int32_t band = static_cast<int32_t>(below(5));
-                    instance.fill(kFirstControl + 4 * band, static_cast<float>(10 + below(1990)));
-                    instance.fill(kFirstControl + 4 * band + 3, static_cast<float>(below(9)));
-                }
-                if (below(50) == 0) instance.open();  // a reopen releases what the last open made
-                instance.process(offset, count);
+                tracked.steps.push_back({Step::Process, offset, count, 0.0f, 0.0f});
+                apply(*tracked.instance, tracked.steps.back());
+                tracked.outputs.push_back(digest(*tracked.instance, offset, count));
                 processed += count;
                 for (int32_t i = offset; i < offset + count; ++i) {
-                    ASSERT_TRUE(std::isfinite(instance.buffer(kOutput1)[static_cast<size_t>(i)]));
-                    ASSERT_TRUE(std::isfinite(instance.buffer(kOutput2)[static_cast<size_t>(i)]));
+                    ASSERT_TRUE(std::isfinite(tracked.instance->buffer(kOutput1)[static_cast<size_t>(i)]));
+                    ASSERT_TRUE(std::isfinite(tracked.instance->buffer(kOutput2)[static_cast<size_t>(i)]));
                 }
             } else {
                 const size_t victim = below(alive.size());
-                alive[victim]->close();
+                alive[victim].instance->close();
+                alive[victim].instance.reset();
+                closed.push_back(std::move(alive[victim]));
                 alive.erase(alive.begin() + static_cast<std::ptrdiff_t>(victim));
             }
         }
         EXPECT_EQ(created, kInstances);
         EXPECT_GT(processed, 0);
+
+        for (Tracked& tracked : closed) {
+            start(tracked);
+            size_t call = 0;
+            for (const Step& step : tracked.steps) {
+                apply(*tracked.instance, step);
+                if (step.kind == Step::Process) {
+                    ASSERT_EQ(digest(*tracked.instance, step.a, step.b), tracked.outputs[call++])
+                        << "an instance's outputs depend on the other instances";
+                }
+            }
+            tracked.instance->close();
+            tracked.instance.reset();
+        }
     }
     EXPECT_EQ(soak::allocatedBytes(), bytesBefore);
 }
