@@ -65,7 +65,9 @@ struct Equaliser {
         failingSize = 0;
         if (record != nullptr) dispatch(MOD_CLOSE);
     }
-    intptr_t dispatch(int32_t opcode) { return record->dispatcherEntry(record, opcode, 0, 0, nullptr, 0.0f); }
+    intptr_t dispatch(int32_t opcode) {
+        return record->dispatcherEntry(record, opcode, 0, 0, nullptr, 0.0f);
+    }
     int32_t processFunctionChanges() const {
         return static_cast<int32_t>(host.requestsOf(HOST_PROCESS_FUNCTION_CHANGED).size());
     }
@@ -108,7 +110,8 @@ TEST(ReopenOutOfMemory, FallsBackToIdleAndAGoodOpenRecovers) {
     eq.dispatch(MOD_OPEN);
     EXPECT_EQ(failingSize, 0u) << "a filter allocation failed";
     eq.expectIdle();
-    EXPECT_EQ(eq.processFunctionChanges(), 2) << "the host hears of each change of process function";
+    EXPECT_EQ(eq.processFunctionChanges(), 2)
+        << "the host hears of each change of process function";
 
     eq.dispatch(MOD_OPEN);
     EXPECT_EQ(eq.record->processEntry, &process);
@@ -125,8 +128,9 @@ TEST(OpenOutOfMemory, APinTableThatCannotBeMadeLeavesTheInstanceIdle) {
     ASSERT_NE(eq.record, nullptr);
     // The table for 24 pins: the count word padded to a pin's alignment, then
     // the pins; no other allocation during open has this size.
-    const size_t tableBytes = (sizeof(int32_t) + alignof(SEPin) - 1) / alignof(SEPin) * alignof(SEPin) +
-                              kPinCount * sizeof(SEPin);
+    const size_t tableBytes =
+        (sizeof(int32_t) + alignof(SEPin) - 1) / alignof(SEPin) * alignof(SEPin) +
+        kPinCount * sizeof(SEPin);
     failAllocation(tableBytes);
     eq.dispatch(MOD_OPEN);
     eq.expectIdle();

@@ -54,12 +54,14 @@ inline void boostBandOne(standin::Instance& instance) {
     instance.fill(instance.pinIndex("Q1"), 0.1f);
 }
 
-inline void fillWithTone(standin::Instance& instance, int32_t pin, float amplitude, int32_t period) {
+inline void fillWithTone(standin::Instance& instance, int32_t pin, float amplitude,
+                         int32_t period) {
     std::vector<float>& samples = instance.buffer(pin);
     for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = amplitude * static_cast<float>(static_cast<int32_t>(i % static_cast<size_t>(period)) -
-                                                    period / 2) /
-                     static_cast<float>(period);
+        samples[i] =
+            amplitude *
+            static_cast<float>(static_cast<int32_t>(i % static_cast<size_t>(period)) - period / 2) /
+            static_cast<float>(period);
 }
 
 }  // namespace hosttest

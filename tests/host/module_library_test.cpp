@@ -114,7 +114,8 @@ TEST(LibraryProcessing, EqualisesAudioTheSameWayInEveryInstance) {
         EXPECT_GT(outputEnergy, 2.0 * inputEnergy);
     }
     ASSERT_EQ(outputs[0].size(), outputs[1].size());
-    EXPECT_EQ(std::memcmp(outputs[0].data(), outputs[1].data(), outputs[0].size() * sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(outputs[0].data(), outputs[1].data(), outputs[0].size() * sizeof(float)),
+              0);
 }
 
 TEST(LibraryProcessing, NoSamplesMeansNothingWritten) {

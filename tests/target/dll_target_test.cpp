@@ -23,8 +23,21 @@ using standin::Instance;
 
 // Host opcodes as plain numbers: the test speaks to the DLL only through the
 // record.
-enum : int32_t { OPEN = 0, CLOSE = 1, SAMPLE_RATE = 2, BLOCK_SIZE = 3, PIN_PROPERTIES = 6,
-                 NOTIFY = 8, MESSAGE = 12, PROCESS_INFO = 13 };
+enum : int32_t {
+    OPEN = 0,
+    CLOSE = 1,
+    SAMPLE_RATE = 2,
+    BLOCK_SIZE = 3,
+    PIN_PROPERTIES = 6,
+    NOTIFY = 8,
+    MESSAGE = 12,
+    PROCESS_INFO = 13
+};
+
+int32_t properties(int32_t index, unsigned char* info) {
+    return standin::callGetModuleProperties(moduleExports(), index,
+                                            reinterpret_cast<ModuleInfo*>(info));
+}
 
 const char* textAt(const void* record, size_t offset) {
     return reinterpret_cast<const char*>(static_cast<uintptr_t>(wordAt(record, offset)));
@@ -74,13 +87,16 @@ asm(".text\n"
 std::vector<uint32_t> callbackOffsets;  // (entry + return address) modulo 16, per request
 std::vector<int32_t> callbackOpcodes;
 
-HostResult QV_HOST_ENTRY answerProbe(ModuleRecord*, int32_t opcode, int32_t, int32_t, void*, float) {
+HostResult QV_HOST_ENTRY answerProbe(ModuleRecord*, int32_t opcode, int32_t, int32_t, void*,
+                                     float) {
     callbackOffsets.push_back((qvCallbackEntry + 4) % 16);
     callbackOpcodes.push_back(opcode);
     return opcode == HOST_GET_PIN_COUNT ? 24 : 0;
 }
 
-uint32_t word(const void* pointer) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer)); }
+uint32_t word(const void* pointer) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+}
 uint32_t word(float value) {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
@@ -99,8 +115,8 @@ protected:
 TEST_P(Misaligned, TheHostReallyCallsOffAlignment) {
     // The stack pointer at the call instruction (entry plus the return
     // address) lies the chosen number of bytes below a 16-byte boundary.
-    const uint32_t entry = standin::qvCallMisaligned(reinterpret_cast<const void*>(&qvTestStackPointerOnEntry),
-                                                     nullptr, 0, GetParam());
+    const uint32_t entry = standin::qvCallMisaligned(
+        reinterpret_cast<const void*>(&qvTestStackPointerOnEntry), nullptr, 0, GetParam());
     EXPECT_EQ((entry + 4 + static_cast<uint32_t>(GetParam())) % 16, 0u);
 }
 
@@ -119,7 +135,8 @@ TEST_P(Misaligned, EveryEntryRealignsTheStackForWhatItCalls) {
     const uint32_t setRate[] = {word(record), SAMPLE_RATE, 0, 0, 0, word(48000.0f)};
     standin::qvCallMisaligned(dispatcher, setRate, 6, m);
     const uint32_t open[] = {word(record), OPEN, 0, 0, 0, 0};
-    standin::qvCallMisaligned(dispatcher, open, 6, m);  // asks for the pin count, reports the process function
+    // Open asks for the pin count and reports the process function.
+    standin::qvCallMisaligned(dispatcher, open, 6, m);
 
     EventRecord change;
     std::memset(&change, 0, sizeof change);
@@ -131,7 +148,8 @@ TEST_P(Misaligned, EveryEntryRealignsTheStackForWhatItCalls) {
 
     EXPECT_GE(callbackOpcodes.size(), 6u);
     for (size_t i = 0; i < callbackOffsets.size(); ++i)
-        EXPECT_EQ(callbackOffsets[i], 0u) << "request " << i << " (opcode " << callbackOpcodes[i] << ")";
+        EXPECT_EQ(callbackOffsets[i], 0u)
+            << "request " << i << " (opcode " << callbackOpcodes[i] << ")";
 
     const uint32_t close[] = {word(record), CLOSE, 0, 0, 0, 0};
     EXPECT_EQ(standin::qvCallMisaligned(dispatcher, close, 6, m), 1u);
@@ -140,7 +158,7 @@ TEST_P(Misaligned, EveryEntryRealignsTheStackForWhatItCalls) {
 TEST_P(Misaligned, ModulePropertiesSitAtTheirOffsets) {
     unsigned char info[24];
     std::memset(info, 0, sizeof info);
-    ASSERT_EQ(standin::callGetModuleProperties(moduleExports(), 0, reinterpret_cast<ModuleInfo*>(info)), 1);
+    ASSERT_EQ(properties(0, info), 1);
     EXPECT_STREQ(textAt(info, 0), "Quorvane");
     EXPECT_STREQ(textAt(info, 4), "Quorvane");
     EXPECT_EQ(std::strncmp(textAt(info, 8), "Five Band EQ", 12), 0);
@@ -149,7 +167,7 @@ TEST_P(Misaligned, ModulePropertiesSitAtTheirOffsets) {
     EXPECT_EQ(wordAt(info, 20), 2230u);
 
     std::memset(info, 0, sizeof info);
-    EXPECT_EQ(standin::callGetModuleProperties(moduleExports(), 1, reinterpret_cast<ModuleInfo*>(info)), 0);
+    EXPECT_EQ(properties(1, info), 0);
     EXPECT_EQ(wordAt(info, 0), 0u);
     EXPECT_EQ(wordAt(info, 20), 2230u);
 }
@@ -175,7 +193,8 @@ TEST_P(Misaligned, RecordBytesSitAtTheirOffsets) {
     EXPECT_NE(wordAt(record, 20), 0u);
     EXPECT_NE(wordAt(record, 24), 0u);
     EXPECT_NE(wordAt(record, 28), 0u);
-    for (size_t offset = 32; offset < 48; offset += 4) EXPECT_EQ(wordAt(record, offset), 0u) << offset;
+    for (size_t offset = 32; offset < 48; offset += 4)
+        EXPECT_EQ(wordAt(record, offset), 0u) << offset;
 
     // Opening installs a different process function in the record.
     const uint32_t idle = wordAt(record, 24);
@@ -193,8 +212,8 @@ TEST_P(Misaligned, EveryOpcodeAnswersAsDocumented) {
     std::memset(&descriptor, 0, sizeof descriptor);
     EXPECT_EQ(instance.dispatch(PIN_PROPERTIES, 5, 0, &descriptor), 1);
     EXPECT_STREQ(textAt(&descriptor, 12), "Type1");
-    EXPECT_EQ(wordAt(&descriptor, 4), 0u);   // input
-    EXPECT_EQ(wordAt(&descriptor, 8), 5u);   // audio
+    EXPECT_EQ(wordAt(&descriptor, 4), 0u);  // input
+    EXPECT_EQ(wordAt(&descriptor, 8), 5u);  // audio
     EXPECT_STREQ(textAt(&descriptor, 16), "60");
     EXPECT_EQ(wordAt(&descriptor, 24), 0u);  // flags untouched
 
@@ -214,7 +233,8 @@ TEST_P(Misaligned, EveryOpcodeAnswersAsDocumented) {
     EXPECT_EQ(instance.dispatch(NOTIFY, 2), 0);
     EXPECT_EQ(instance.dispatch(MESSAGE, 1, 2, &descriptor), 0);
     for (int32_t unhandled : {4, 5, 7, 9, 10, 11, 14, -1})
-        EXPECT_EQ(instance.dispatch(unhandled, 1, 2, &descriptor, 3.0f), 0) << "opcode " << unhandled;
+        EXPECT_EQ(instance.dispatch(unhandled, 1, 2, &descriptor, 3.0f), 0)
+            << "opcode " << unhandled;
 
     // The process information block: four words, the third naming a 16-byte
     // member whose first word is the record's process entry.

@@ -34,8 +34,8 @@ class DispatcherAction : public ::testing::TestWithParam<DispatchCase> {};
 TEST_P(DispatcherAction, ReachesTheOperationWithTheArgumentsItNeeds) {
     const DispatchCase& c = GetParam();
     Recorded instance;
-    const intptr_t result = instance.dispatch(c.opcode, c.index, c.value,
-                                              reinterpret_cast<void*>(c.pointer), c.option);
+    const intptr_t result =
+        instance.dispatch(c.opcode, c.index, c.value, reinterpret_cast<void*>(c.pointer), c.option);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(instance.log, c.calls);
     EXPECT_TRUE(instance.host.requests.empty()) << "the dispatcher itself asks the host nothing";
@@ -43,22 +43,25 @@ TEST_P(DispatcherAction, ReachesTheOperationWithTheArgumentsItNeeds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Opcodes, DispatcherAction,
+    // clang-format off
     ::testing::Values(
         // The rate travels in the float option, never in value.
-        DispatchCase{"sample rate from the option", MOD_SET_SAMPLE_RATE, 7, 96000, 0, 48000.0f, 0,
-                     {"setSampleRate(48000)"}},
+        DispatchCase{"sample rate from the option", MOD_SET_SAMPLE_RATE, 7, 96000, 0, 48000.0f,
+                     0, {"setSampleRate(48000)"}},
         // The block size travels in value, never in the option.
-        DispatchCase{"block size from value", MOD_SET_BLOCK_SIZE, 7, 256, 0, 512.0f, 0,
-                     {"setBlockSize(256)"}},
-        DispatchCase{"notify with index 0", MOD_NOTIFY, 0, 9, 0, 0.0f, 0, {"onHostNotify()"}},
-        DispatchCase{"notify with a negative index", MOD_NOTIFY, -3, 9, 0, 0.0f, 0,
-                     {"onHostNotify()"}},
-        DispatchCase{"notify with index 1", MOD_NOTIFY, 1, 9, 0, 0.0f, 0,
-                     {"onHostNotify()", "onHostNotifyCount(1)"}},
-        DispatchCase{"notify with index 7", MOD_NOTIFY, 7, 9, 0, 0.0f, 0,
-                     {"onHostNotify()", "onHostNotifyCount(7)"}},
+        DispatchCase{"block size from value", MOD_SET_BLOCK_SIZE, 7, 256, 0, 512.0f,
+                     0, {"setBlockSize(256)"}},
+        DispatchCase{"notify with index 0", MOD_NOTIFY, 0, 9, 0, 0.0f,
+                     0, {"onHostNotify()"}},
+        DispatchCase{"notify with a negative index", MOD_NOTIFY, -3, 9, 0, 0.0f,
+                     0, {"onHostNotify()"}},
+        DispatchCase{"notify with index 1", MOD_NOTIFY, 1, 9, 0, 0.0f,
+                     0, {"onHostNotify()", "onHostNotifyCount(1)"}},
+        DispatchCase{"notify with index 7", MOD_NOTIFY, 7, 9, 0, 0.0f,
+                     0, {"onHostNotify()", "onHostNotifyCount(7)"}},
         // The message hook takes value, index, pointer: not the dispatcher's order.
-        DispatchCase{"message", MOD_MESSAGE, 5, 6, 0x1234, 0.0f, 0, {"onHostMessage(6,5,4660)"}},
+        DispatchCase{"message", MOD_MESSAGE, 5, 6, 0x1234, 0.0f,
+                     0, {"onHostMessage(6,5,4660)"}},
         DispatchCase{"opcode 4", 4, 1, 2, 0x10, 3.0f, 0, {}},
         DispatchCase{"opcode 5", 5, 1, 2, 0x10, 3.0f, 0, {}},
         DispatchCase{"opcode 7", 7, 1, 2, 0x10, 3.0f, 0, {}},
@@ -68,9 +71,9 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"opcode 14", 14, 1, 2, 0x10, 3.0f, 0, {}},
         DispatchCase{"opcode 100", 100, 1, 2, 0x10, 3.0f, 0, {}},
         DispatchCase{"opcode -1", -1, 1, 2, 0x10, 3.0f, 0, {}},
-        DispatchCase{"lowest opcode", std::numeric_limits<int32_t>::min(), 1, 2, 0x10, 3.0f, 0, {}},
-        DispatchCase{"highest opcode", std::numeric_limits<int32_t>::max(), 1, 2, 0x10, 3.0f, 0,
-                     {}}),
+        DispatchCase{"lowest opcode", INT32_MIN, 1, 2, 0x10, 3.0f, 0, {}},
+        DispatchCase{"highest opcode", INT32_MAX, 1, 2, 0x10, 3.0f, 0, {}}),
+    // clang-format on
     [](const ::testing::TestParamInfo<DispatchCase>& info) {
         std::string name;
         for (const char* c = info.param.what; *c != '\0'; ++c)

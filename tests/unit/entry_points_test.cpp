@@ -56,7 +56,8 @@ TEST(MakeModule, RejectsOtherIndicesAndInterfaceKinds) {
     };
     for (Request r : {Request{1, 1}, Request{-1, 1}, Request{0, 0}, Request{0, 2}, Request{0, -1},
                       Request{1, 2}}) {
-        EXPECT_EQ(makeModule(r.index, r.interfaceKind, &FakeHost::callback, host.hostValue()), nullptr)
+        EXPECT_EQ(makeModule(r.index, r.interfaceKind, &FakeHost::callback, host.hostValue()),
+                  nullptr)
             << "index " << r.index << ", interface kind " << r.interfaceKind;
     }
     EXPECT_TRUE(host.requests.empty());
@@ -115,7 +116,8 @@ TEST_F(MadeModule, DispatcherAndEventEntryReachTheSameObject) {
     struct Probe {
         static void QV_THISCALL note(SEModule_base* self) { calledOn = self; }
     };
-    EventRecord request = hostif::event(EVENT_CALL_REQUEST, 0, reinterpret_cast<intptr_t>(&Probe::note));
+    EventRecord request =
+        hostif::event(EVENT_CALL_REQUEST, 0, reinterpret_cast<intptr_t>(&Probe::note));
     record->eventEntry(record->object, &request);
     EXPECT_EQ(calledOn, record->object);
 }
@@ -131,8 +133,9 @@ TEST_F(MadeModule, TheDoNothingProcessFunctionTouchesNothing) {
 }
 
 TEST(MakeModuleWithoutHost, EveryRequestYieldsZeroAndTheInstanceStillWorks) {
-    for (int32_t opcode : {HOST_SET_PIN_STATUS, HOST_GET_SAMPLE_CLOCK, HOST_GET_PIN_BUFFER,
-                           HOST_GET_BLOCK_START_CLOCK, HOST_GET_PIN_COUNT, HOST_PROCESS_FUNCTION_CHANGED})
+    for (int32_t opcode :
+         {HOST_SET_PIN_STATUS, HOST_GET_SAMPLE_CLOCK, HOST_GET_PIN_BUFFER,
+          HOST_GET_BLOCK_START_CLOCK, HOST_GET_PIN_COUNT, HOST_PROCESS_FUNCTION_CHANGED})
         EXPECT_EQ(callHost(nullptr, nullptr, opcode, 1, 2, nullptr), 0) << "opcode " << opcode;
 
     ModuleRecord* record = makeModule(0, 1, nullptr, 77);

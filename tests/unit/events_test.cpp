@@ -12,9 +12,9 @@
 namespace {
 
 using hostif::CallLog;
-using hostif::Recorded;
 using hostif::describe;
 using hostif::event;
+using hostif::Recorded;
 
 TEST(DataEvent, ReachesTheHookWithItsThreeParametersInOrder) {
     Recorded instance;
@@ -97,13 +97,15 @@ TEST_P(PinStatusEvent, RecordsTheStatusAndNotifiesTheModule) {
 INSTANTIATE_TEST_SUITE_P(Statuses, PinStatusEvent,
                          ::testing::Values(StatusCase{PIN_STATIC, PIN_STATIC, PIN_STATIC},
                                            StatusCase{PIN_ONE_CHANGE, PIN_ONE_CHANGE, PIN_STATIC},
-                                           StatusCase{PIN_STREAMING, PIN_STREAMING, PIN_STREAMING}));
+                                           StatusCase{PIN_STREAMING, PIN_STREAMING,
+                                                      PIN_STREAMING}));
 
 TEST(PinStatusEvent, OutsideTheTableIsIgnored) {
     ThreePins instance;
     std::vector<intptr_t> outside = {-1, 3, 1000, INTPTR_MIN, INTPTR_MAX};
     // A 64-bit pin index must not be cut to its low word on the way in.
-    if (sizeof(intptr_t) > sizeof(int32_t)) outside.push_back(static_cast<intptr_t>(INT64_C(1) << 32));
+    if (sizeof(intptr_t) > sizeof(int32_t))
+        outside.push_back(static_cast<intptr_t>(INT64_C(1) << 32));
     for (intptr_t position : outside) {
         instance.sendStatus(position, PIN_STREAMING);
         EXPECT_TRUE(instance.log.empty()) << "pin " << position;

@@ -176,7 +176,10 @@ TEST(ModuleOpen, RepeatedOpenAndCloseLeavesNothingBehind) {
 }
 
 TEST(ModuleOpen, ASampleRateThatIsNotPositiveAndFiniteKeepsTheLastUsableOne) {
-    const float unusable[] = {0.0f, -0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(),
+    const float unusable[] = {0.0f,
+                              -0.0f,
+                              -1.0f,
+                              std::numeric_limits<float>::quiet_NaN(),
                               std::numeric_limits<float>::infinity(),
                               -std::numeric_limits<float>::infinity()};
     for (float rate : unusable) {
@@ -298,10 +301,12 @@ TEST_P(ModuleOutputStatus, FollowsTheInputs) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, ModuleOutputStatus,
     ::testing::Values(
-        OutputCase{"silent static input 1, streaming input 2", PIN_STATIC, 0.0f, PIN_STREAMING, 0.3f, 1},
+        OutputCase{"silent static input 1, streaming input 2", PIN_STATIC, 0.0f, PIN_STREAMING,
+                   0.3f, 1},
         OutputCase{"both streaming", PIN_STREAMING, 0.0f, PIN_STREAMING, 0.0f, 2},
         OutputCase{"both static and sounding", PIN_STATIC, 0.5f, PIN_STATIC, 0.25f, 0},
-        OutputCase{"static sounding, one change to silence", PIN_STATIC, 0.5f, PIN_ONE_CHANGE, 0.0f, 1},
+        OutputCase{"static sounding, one change to silence", PIN_STATIC, 0.5f, PIN_ONE_CHANGE, 0.0f,
+                   1},
         OutputCase{"static minus zero counts as silent", PIN_STATIC, -0.0f, PIN_STATIC, 0.25f, 1},
         OutputCase{"static NaN is not silent", PIN_STATIC, std::numeric_limits<float>::quiet_NaN(),
                    PIN_STATIC, 0.25f, 0},

@@ -12,9 +12,9 @@
 namespace {
 
 using hostif::CallLog;
+using hostif::describe;
 using hostif::FakeHost;
 using hostif::Recorded;
-using hostif::describe;
 
 constexpr uint32_t kNoEntry = PIN_FLAG_NO_ENTRY;
 constexpr uint32_t kKeep = PIN_FLAG_NO_ENTRY | PIN_FLAG_KEEP_ENTRY;
@@ -26,7 +26,9 @@ struct Variables {
     float* audio[8] = {};
 };
 
-SEPin& pinAt(Recorded& instance, int32_t position) { return (*instance.module->pinTable())[position]; }
+SEPin& pinAt(Recorded& instance, int32_t position) {
+    return (*instance.module->pinTable())[position];
+}
 
 void expectDescribedPin(Recorded& instance, int32_t position, void* variable, int32_t datatype) {
     SEPin& pin = pinAt(instance, position);
@@ -50,10 +52,9 @@ TEST(PinTableSkipping, APinWithNoEntryFlagGivesItsPositionToTheNext) {
     Variables v;
     Recorded instance;
     instance.host.pinCount = 3;
-    instance.module->descriptions = {describe(DT_AUDIO, &v.audio[0]),
-                                     describe(DT_AUDIO, &v.audio[1], kNoEntry),
-                                     describe(DT_AUDIO, &v.audio[2], kKeep),
-                                     describe(DT_AUDIO, &v.audio[3])};
+    instance.module->descriptions = {
+        describe(DT_AUDIO, &v.audio[0]), describe(DT_AUDIO, &v.audio[1], kNoEntry),
+        describe(DT_AUDIO, &v.audio[2], kKeep), describe(DT_AUDIO, &v.audio[3])};
     instance.open();
     ASSERT_EQ(instance.module->pinTable()->count(), 3);
     expectDescribedPin(instance, 0, &v.audio[0], DT_AUDIO);
@@ -109,9 +110,11 @@ TEST_P(PinTableRepetitionRule, OnlyAnEntryWithTheRepeatFlagAndRoomLeftRepeats) {
     Variables v;
     Recorded instance;
     instance.host.pinCount = c.hostCount;
-    instance.module->descriptions = {describe(DT_INT, &v.audio[0]), describe(DT_INT, &v.audio[1], c.lastFlags)};
+    instance.module->descriptions = {describe(DT_INT, &v.audio[0]),
+                                     describe(DT_INT, &v.audio[1], c.lastFlags)};
     instance.open();
-    const int32_t described = (c.lastFlags & kNoEntry) != 0 && (c.lastFlags & PIN_FLAG_KEEP_ENTRY) == 0 ? 1 : 2;
+    const int32_t described =
+        (c.lastFlags & kNoEntry) != 0 && (c.lastFlags & PIN_FLAG_KEEP_ENTRY) == 0 ? 1 : 2;
     for (int32_t position = described; position < c.hostCount; ++position) {
         if (c.repeats)
             expectDescribedPin(instance, position, &pinAt(instance, position).storage, DT_INT);
@@ -132,7 +135,8 @@ TEST(PinTableRepetition, AskedForOnceMoreAfterTheLastDescription) {
     Variables v;
     Recorded instance;
     instance.host.pinCount = 2;
-    instance.module->descriptions = {describe(DT_AUDIO, &v.audio[0]), describe(DT_AUDIO, &v.audio[1])};
+    instance.module->descriptions = {describe(DT_AUDIO, &v.audio[0]),
+                                     describe(DT_AUDIO, &v.audio[1])};
     instance.dispatch(MOD_OPEN);
     EXPECT_EQ(instance.log, (CallLog{"open()", "getPinProperties(0)", "getPinProperties(1)",
                                      "getPinProperties(2)", "getPinProperties(1)"}));
@@ -160,12 +164,14 @@ TEST_P(PinOwnStorage, WithoutAModuleVariableAPinKeepsItsValueByDatatype) {
     EXPECT_TRUE(instance.host.requestsOf(HOST_GET_PIN_BUFFER).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Datatypes, PinOwnStorage,
-                         ::testing::Values(StorageCase{DT_SHORT, true}, StorageCase{DT_TYPE1, false},
-                                           StorageCase{DT_TYPE2, false}, StorageCase{DT_TYPE3, false},
-                                           StorageCase{DT_BYTE, true}, StorageCase{DT_FLOAT, true},
-                                           StorageCase{DT_TYPE7, false}, StorageCase{DT_INT, true},
-                                           StorageCase{9, false}, StorageCase{-1, false}));
+// Own storage for short, byte, float and int values; none for the rest.
+INSTANTIATE_TEST_SUITE_P(
+    Datatypes, PinOwnStorage,
+    ::testing::Values(StorageCase{DT_SHORT, true}, StorageCase{DT_BYTE, true},
+                      StorageCase{DT_FLOAT, true}, StorageCase{DT_INT, true},
+                      StorageCase{DT_TYPE1, false}, StorageCase{DT_TYPE2, false},
+                      StorageCase{DT_TYPE3, false}, StorageCase{DT_TYPE7, false},
+                      StorageCase{9, false}, StorageCase{-1, false}));
 
 TEST(PinAudioStorage, WithoutAVariableTheHostsBufferIsAskedForOnceAtOpen) {
     float hostBuffer[8] = {};
@@ -208,8 +214,9 @@ TEST(PinTableSize, AHostWithFewerPinsGetsATableOfItsCount) {
     Variables v;
     Recorded instance;
     instance.host.pinCount = 2;
-    instance.module->descriptions = {describe(DT_AUDIO, &v.audio[0]), describe(DT_AUDIO, &v.audio[1]),
-                                     describe(DT_AUDIO, &v.audio[2]), describe(DT_AUDIO, &v.audio[3])};
+    instance.module->descriptions = {
+        describe(DT_AUDIO, &v.audio[0]), describe(DT_AUDIO, &v.audio[1]),
+        describe(DT_AUDIO, &v.audio[2]), describe(DT_AUDIO, &v.audio[3])};
     instance.dispatch(MOD_OPEN);
     ASSERT_EQ(instance.module->pinTable()->count(), 2);
     expectDescribedPin(instance, 0, &v.audio[0], DT_AUDIO);
@@ -223,7 +230,8 @@ TEST(PinTableSize, AHostWithMorePinsLeavesTheExtraPositionsUninitialised) {
     Variables v;
     Recorded instance;
     instance.host.pinCount = 5;
-    instance.module->descriptions = {describe(DT_AUDIO, &v.audio[0]), describe(DT_AUDIO, &v.audio[1])};
+    instance.module->descriptions = {describe(DT_AUDIO, &v.audio[0]),
+                                     describe(DT_AUDIO, &v.audio[1])};
     instance.open();
     ASSERT_EQ(instance.module->pinTable()->count(), 5);
     expectDescribedPin(instance, 0, &v.audio[0], DT_AUDIO);
@@ -315,7 +323,8 @@ TEST_P(PinCurrentValue, ReadsTheSampleAtTheClockWithinTheBlock) {
     Recorded instance;
     instance.host.pinCount = 3;
     Variables v;
-    instance.module->descriptions = {describe(DT_AUDIO, &v.audio[0]), describe(DT_AUDIO, &v.audio[1]),
+    instance.module->descriptions = {describe(DT_AUDIO, &v.audio[0]),
+                                     describe(DT_AUDIO, &v.audio[1]),
                                      describe(DT_AUDIO, &variable)};
     instance.open();
     instance.host.sampleClock = c.clock;
@@ -331,7 +340,8 @@ TEST_P(PinCurrentValue, ReadsTheSampleAtTheClockWithinTheBlock) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Clocks, PinCurrentValue,
-                         ::testing::Values(ClockCase{1000, 990, 110.0f}, ClockCase{990, 990, 100.0f},
+                         ::testing::Values(ClockCase{1000, 990, 110.0f},
+                                           ClockCase{990, 990, 100.0f},
                                            ClockCase{-5, -36, 131.0f}));
 
 TEST(PinCurrentValue, WithoutAHostTheFirstSampleIsRead) {

@@ -26,9 +26,9 @@ struct HostRequest {
 struct FakeHost {
     int32_t pinCount = 0;
     int32_t sampleClock = 0;
-    int32_t sampleClockStep = 0;  // the clock moves on by this after every answer
-    std::map<int32_t, int32_t> blockStart;      // per pin; missing pins answer 0
-    std::map<int32_t, float*> pinBuffers;       // per pin; missing pins answer null
+    int32_t sampleClockStep = 0;            // the clock moves on by this after every answer
+    std::map<int32_t, int32_t> blockStart;  // per pin; missing pins answer 0
+    std::map<int32_t, float*> pinBuffers;   // per pin; missing pins answer null
     std::vector<HostRequest> requests;
 
     static HostResult callback(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
@@ -49,7 +49,9 @@ struct FakeHost {
             }
             case HOST_GET_PIN_BUFFER: {
                 auto found = host->pinBuffers.find(index);
-                return found == host->pinBuffers.end() ? 0 : reinterpret_cast<HostResult>(found->second);
+                return found == host->pinBuffers.end()
+                           ? 0
+                           : reinterpret_cast<HostResult>(found->second);
             }
             default:
                 return 0;
@@ -96,7 +98,9 @@ public:
         SEModule_base::open();
     }
     void close() override { log_->push_back("close()"); }
-    void hook6(int32_t first, int32_t second) override { log_->push_back(call("hook6", first, second)); }
+    void hook6(int32_t first, int32_t second) override {
+        log_->push_back(call("hook6", first, second));
+    }
     void setSampleRate(float rate) override {
         log_->push_back(call("setSampleRate", rate));
         SEModule_base::setSampleRate(rate);
@@ -128,7 +132,9 @@ public:
         return false;
     }
     void onHostNotify() override { log_->push_back("onHostNotify()"); }
-    void onHostNotifyCount(int32_t count) override { log_->push_back(call("onHostNotifyCount", count)); }
+    void onHostNotifyCount(int32_t count) override {
+        log_->push_back(call("onHostNotifyCount", count));
+    }
     void onDataEvent(int32_t first, int32_t second, uint16_t third) override {
         log_->push_back(call("onDataEvent", first, second, third));
     }
@@ -171,7 +177,9 @@ struct Recorded {
         ModuleRecord* record = module->record();
         return record->dispatcherEntry(record, opcode, index, value, pointer, option);
     }
-    void sendEvent(EventRecord& event) { module->record()->eventEntry(module->record()->object, &event); }
+    void sendEvent(EventRecord& event) {
+        module->record()->eventEntry(module->record()->object, &event);
+    }
     void open() {
         dispatch(MOD_OPEN);
         log.clear();
