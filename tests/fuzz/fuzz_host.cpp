@@ -17,6 +17,7 @@
 // make_seeds.py writes meaningful ones into the seed corpus.
 #include <sanitizer/asan_interface.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -145,6 +146,10 @@ int32_t pickInt(Reader& in, const int32_t* table, size_t count) {
 
 struct Slot;
 
+// QUORVANE_FUZZ_TRACE set: every operation is described on stderr, for
+// working out what a crashing input does.
+const bool kTrace = std::getenv("QUORVANE_FUZZ_TRACE") != nullptr;
+
 // What the fuzzer reached, printed at exit when QUORVANE_FUZZ_STATS is set.
 struct Stats {
     long long inputs = 0, instances = 0, opens = 0, dispatches = 0, events = 0, memberCalls = 0;
@@ -183,10 +188,26 @@ Host host;
 // the same kind is finite from its first sample. Finite inputs beyond the
 // limit can leave huge but finite values in the delay lines that overflow a
 // float later, so they suspend the rule until the next open.
+//
+// Bands whose settings move from one finite design to another keep their
+// delay values across the change. With narrow bands (a bandwidth of 0.01
+// octave or less, or a width of 0, which the design brings to its smallest
+// bandwidth term) a frequency that moves at every poll pumps those values up
+// until they overflow within a fraction of a second, even from inputs of
+// magnitude 1. Until the library guards against that, such sweeps suspend
+// the rule until the next open as well; QUORVANE_FUZZ_FINITE_UNDER_SWEEPS
+// holds the library to it regardless.
 struct FiniteWatch {
     bool established = false;
     bool tainted = false;
+    bool haveSetting[5] = {};
+    float setting[5][4] = {};
 };
+
+#ifndef QUORVANE_FUZZ_FINITE_UNDER_SWEEPS
+#define QUORVANE_FUZZ_FINITE_UNDER_SWEEPS 0
+#endif
+constexpr bool kFiniteUnderSweeps = QUORVANE_FUZZ_FINITE_UNDER_SWEEPS != 0;
 
 struct Slot {
     ModuleRecord* record = nullptr;
@@ -306,6 +327,7 @@ void opMake(Reader& in) {
                record->processEntry != nullptr);
     for (int32_t word : record->reserved32) FUZZ_CHECK(word == 0);
     ++stats.instances;
+    if (kTrace) std::fprintf(stderr, "make slot %p length %d\n", static_cast<void*>(slot), slot->length);
     slot->record = record;
     slot->object = record->object;
     slot->idleProcess = record->processEntry;
@@ -361,6 +383,9 @@ void opDispatch(Reader& in) {
     ++(opcode == 0 ? stats.opens : stats.dispatches);
 
     ModuleRecord* record = slot->record;
+    if (kTrace)
+        std::fprintf(stderr, "dispatch slot %p opcode %d index %d value %d option %g pins %d\n",
+                     static_cast<void*>(slot), opcode, index, value, static_cast<double>(option), slot->pinCount);
     const intptr_t answer = record->dispatcherEntry(record, opcode, index, value, pointer, option);
     switch (opcode) {
         case 0:
@@ -368,7 +393,8 @@ void opDispatch(Reader& in) {
             // The table allocation fails only for an absurd pin count; then
             // the instance stays on the do-nothing process function.
             if (slot->pinCount <= 1000) FUZZ_CHECK(record->processEntry != slot->idleProcess);
-            slot->watch = FiniteWatch{true, false};  // fresh filters, delay lines silent
+            slot->watch = FiniteWatch{};  // fresh filters, delay lines silent
+            slot->watch.established = true;
             break;
         case 1:
             FUZZ_CHECK(answer == 1);
@@ -421,6 +447,9 @@ void opEvent(Reader& in) {
     host.sampleClock = slot->blockStart + inBlock;
     const int calls = host.memberCalls;
     ++stats.events;
+    if (kTrace)
+        std::fprintf(stderr, "event slot %p type %d status %d pin %ld clock %u\n", static_cast<void*>(slot),
+                     event.eventType, event.intParam, static_cast<long>(event.ptrParam), host.sampleClock);
     if (event.eventType == EVENT_CALL_REQUEST) ++stats.memberCalls;
     slot->record->eventEntry(slot->object, &event);
     if (event.eventType == EVENT_CALL_REQUEST) {
@@ -606,6 +635,30 @@ void opProcess(Reader& in) {
                                     sizeof(float) * slot->buffers[pin].size());
     attach(*slot);
 
+    if (kTrace && count > 0) {
+        std::fprintf(stderr, "process slot %p offset %d count %d alias %d live %d\n", static_cast<void*>(slot),
+                     offset, count, static_cast<int>(alias), live ? 1 : 0);
+        for (int pin = 0; pin < kPins; ++pin) {
+            const std::vector<float>& data = pin < kOutput1 ? before[pin] : slot->buffers[storageOf[pin]];
+            const int32_t shift = pin < kOutput1 ? 0 : shiftOf[pin];
+            double peak = 0.0;
+            int nonFinite = 0;
+            int firstNonFinite = -1;
+            for (int32_t i = offset; i < end; ++i) {
+                const float x = data[static_cast<size_t>(kGuard + i + shift)];
+                if (!std::isfinite(x)) {
+                    if (nonFinite++ == 0) firstNonFinite = i;
+                } else {
+                    peak = std::max(peak, static_cast<double>(std::fabs(x)));
+                }
+            }
+            std::fprintf(stderr, "  pin %2d first %-12g last %-12g peak %-12g non-finite %d (first at %d)\n", pin,
+                         static_cast<double>(data[static_cast<size_t>(kGuard + offset + shift)]),
+                         static_cast<double>(data[static_cast<size_t>(kGuard + end - 1 + shift)]), peak,
+                         nonFinite, firstNonFinite);
+        }
+    }
+
     // Inputs and controls are never written, outputs only within the call.
     for (int pin = 0; pin < kPins; ++pin) {
         const std::vector<float>& now = slot->buffers[pin];
@@ -619,10 +672,36 @@ void opProcess(Reader& in) {
     if (!live || count <= 0) return;
     stats.samples += count;
 
+    // Has any band been redesigned from one finite setting to another since
+    // the last open? (A non-finite setting makes the band's delay values
+    // non-finite, and a poll then restarts it from silence.)
+    for (int band = 0; band < 5; ++band) {
+        float setting[4];
+        bool finite = true;
+        bool steady = true;
+        for (int control = 0; control < 4; ++control) {
+            const float* data = slot->start(2 + 4 * band + control);
+            setting[control] = data[offset];
+            for (int32_t i = offset; i < end; ++i) {
+                if (!std::isfinite(data[i])) finite = false;
+                if (!(data[i] == data[offset])) steady = false;
+            }
+        }
+        if (!finite) continue;
+        bool same = steady;
+        if (slot->watch.haveSetting[band])
+            for (int control = 0; control < 4; ++control)
+                if (!(setting[control] == slot->watch.setting[band][control])) same = false;
+        if (!same && !kFiniteUnderSweeps) slot->watch.tainted = true;
+        slot->watch.haveSetting[band] = true;
+        std::memcpy(slot->watch.setting[band], setting, sizeof setting);
+    }
+
     // The finite-output rule (FiniteWatch). An output laid a few samples off
     // an input feeds the outputs back in: the rule cannot follow that.
     if (alias == Alias::Shifted) {
-        slot->watch = FiniteWatch{false, true};
+        slot->watch.established = false;
+        slot->watch.tainted = true;
         return;
     }
     bool clean = true;
