@@ -204,10 +204,12 @@ BandFilter* createBandFilter() {
     return filter;
 }
 
-bool delayValuesFinite(const BandFilter& f) {
-    return std::isfinite(f.leftY1) && std::isfinite(f.leftY2) && std::isfinite(f.leftX1) &&
-           std::isfinite(f.leftX2) && std::isfinite(f.rightY1) && std::isfinite(f.rightY2) &&
-           std::isfinite(f.rightX1) && std::isfinite(f.rightX2);
+bool delayValuesWithin(const BandFilter& f, double limit) {
+    const double values[] = {f.leftY1,  f.leftY2,  f.leftX1,  f.leftX2,
+                             f.rightY1, f.rightY2, f.rightX1, f.rightX2};
+    for (double v : values)
+        if (!(std::fabs(v) <= limit)) return false;
+    return true;
 }
 
 bool coefficientsFinite(const BandFilter& f) {

@@ -57,7 +57,7 @@ void resetBandFilter(BandFilter& filter);
 // nothing; called between samples.
 void designBand(BandFilter* filter, int32_t type, float freqHz, float width, float gainDb);
 
-// True when both delay lines of the band hold finite values.
-bool delayValuesFinite(const BandFilter& filter);
+// True when every delay value lies within +-limit (a NaN does not).
+bool delayValuesWithin(const BandFilter& filter, double limit);
 bool coefficientsFinite(const BandFilter& filter);
 void clearDelayValues(BandFilter& filter);

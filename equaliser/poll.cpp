@@ -2,6 +2,18 @@
 
 namespace eq {
 
+namespace {
+
+// No signal a band carries in use comes near 2^40 (about 240 dB above full
+// scale, even for inputs a thousand times full scale through five bands at
+// full boost). A band whose delay values get there has been pumped up, by
+// settings that move at every poll on a narrow band or by a resonance far
+// beyond the audio range, and would overflow into infinities within a few
+// polls: it restarts from silence instead, as a band gone non-finite does.
+constexpr double kMaxDelayMagnitude = 1099511627776.0;  // 2^40
+
+}  // namespace
+
 void poll(Module& m, float* const* controlPins, int32_t controlIndex) {
     for (int band = 0; band < kBandCount; ++band) {
         float* const* controls = controlPins + 4 * band;
@@ -19,7 +31,8 @@ void poll(Module& m, float* const* controlPins, int32_t controlIndex) {
             m.bandType[band] = toFilterType(type);
             designBand(&filter, m.bandType[band], 10.0f * freq, 10.0f * q, 10.0f * gain);
         }
-        if (!delayValuesFinite(filter) && coefficientsFinite(filter)) clearDelayValues(filter);
+        if (!delayValuesWithin(filter, kMaxDelayMagnitude) && coefficientsFinite(filter))
+            clearDelayValues(filter);
     }
     m.pollCounter = 0;
 }

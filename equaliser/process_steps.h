@@ -70,8 +70,8 @@ inline int32_t toFilterType(float typeControl) {
 
 // Reads the four controls of every band at `controlIndex` and redesigns the
 // bands whose values changed. A band whose delay values went non-finite (a
-// NaN or infinite input, a NaN design) restarts from silence once its
-// coefficients are finite again.
+// NaN or infinite input, a NaN design) or grew far beyond any signal restarts
+// from silence once its coefficients are finite again.
 void poll(Module& module, float* const* controlPins, int32_t controlIndex);
 
 }  // namespace eq

@@ -34,11 +34,16 @@ void SEPin::initialise(SEModule_base* pinOwner, int32_t position, const PinDescr
 
 float SEPin::currentValue() const {
     // A pin whose buffer the host has not attached yet reads as silence.
-    if (variable == nullptr || *static_cast<float* const*>(variable) == nullptr) return 0.0f;
+    if (owner == nullptr || variable == nullptr || *static_cast<float* const*>(variable) == nullptr)
+        return 0.0f;
     const HostResult blockStart = owner->requestHost(HOST_GET_BLOCK_START_CLOCK, index);
     const HostResult clock = owner->requestHost(HOST_GET_SAMPLE_CLOCK);
     const float* buffer = *static_cast<float* const*>(variable);
-    return buffer[static_cast<int32_t>(clock) - static_cast<int32_t>(blockStart)];
+    // The host's 32-bit sample clock wraps after 2^31 samples; the distance
+    // from the block's start is taken modulo 2^32, so a block that straddles
+    // the wrap still reads the right sample.
+    const uint32_t position = static_cast<uint32_t>(clock) - static_cast<uint32_t>(blockStart);
+    return buffer[static_cast<int32_t>(position)];
 }
 
 PinTable* PinTable::create(int32_t count) {
