@@ -7,7 +7,7 @@ fuzz_host.cpp reads (every field little-endian, read front to back):
   0 make       index-sel kind-sel length:u16
   1 dispatch   slot opcode-sel index:i32 value:i32 rate-sel pointer-sel pincount-sel
   2 event      slot type-sel param0:i32 status-sel short:u16 pin-sel clock:u16
-  3 process    slot shape offset:u16 count:u16 refill [recipes...]
+  3 process    slot shape offset:u16 count:u16 refill [recipes...] [two shifts when shape says so]
   4 set clock  clock-sel
   5 properties index-sel
 
