@@ -17,6 +17,7 @@
 
 #include "bench/silence_cases.h"
 #include "equaliser/module.h"
+#include "equaliser/process_steps.h"
 
 extern "C" ModuleRecord* makeModule(int32_t index, int32_t interfaceKind, HostCallback callback,
                                     intptr_t hostValue);
@@ -116,17 +117,6 @@ void BM_Process(benchmark::State& state) {
     reportFrames(state, blockSize);
 }
 
-inline float scalarSection(const BandFilter& f, double& x1, double& x2, double& y1, double& y2,
-                           float input) {
-    const double x = input;
-    const double y = f.b0 * x + f.b1 * x1 + f.b2 * x2 - f.a1 * y1 - f.a2 * y2;
-    x2 = x1;
-    x1 = x;
-    y2 = y1;
-    y1 = y;
-    return static_cast<float>(y);
-}
-
 // The same arithmetic, one chain after the other, one double at a time:
 // the baseline the loop is measured against.
 void BM_ScalarCascade(benchmark::State& state) {
@@ -146,10 +136,10 @@ void BM_ScalarCascade(benchmark::State& state) {
         copyBlock(right, block, blockSize, inR.data());
         for (int i = 0; i < blockSize; ++i) {
             float l = inL[static_cast<size_t>(i)];
-            for (BandFilter& f : bands) l = scalarSection(f, f.leftX1, f.leftX2, f.leftY1, f.leftY2, l);
+            for (BandFilter& f : bands) l = eq::runSection(f, f.leftX1, f.leftX2, f.leftY1, f.leftY2, l);
             float r = inR[static_cast<size_t>(i)];
             for (BandFilter& f : bands)
-                r = scalarSection(f, f.rightX1, f.rightX2, f.rightY1, f.rightY2, r);
+                r = eq::runSection(f, f.rightX1, f.rightX2, f.rightY1, f.rightY2, r);
             outL[static_cast<size_t>(i)] = l;
             outR[static_cast<size_t>(i)] = r;
         }

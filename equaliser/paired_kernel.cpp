@@ -208,10 +208,10 @@ inline int32_t runOf(Treatment first, const float* left, const float* right, con
 
 void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
     const CallPositions at(positions);
-    const float* input1 = at.input1;
-    const float* input2 = at.input2;
-    float* output1 = at.output1;
-    float* output2 = at.output2;
+    const float* const input1 = at.input1;
+    const float* const input2 = at.input2;
+    float* const output1 = at.output1;
+    float* const output2 = at.output2;
     const __m128d offset = _mm_set1_pd(denormalOffset);
 
     PairedState s;

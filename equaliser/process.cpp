@@ -6,36 +6,18 @@
 
 namespace eq {
 
-namespace {
-
-inline float runSection(BandFilter& f, double& x1, double& x2, double& y1, double& y2, float input) {
-    const double x = input;
-    const double y = f.b0 * x + f.b1 * x1 + f.b2 * x2 - f.a1 * y1 - f.a2 * y2;
-    x2 = x1;
-    x1 = x;
-    y2 = y1;
-    y1 = y;
-    return static_cast<float>(y);
-}
-
-}  // namespace
-
 // Sample by sample, exactly as the loop is defined; also the path for buffer
 // layouts the block kernel does not take (outputs that partly overlap other
 // pins' buffers).
 void processSampleBySample(Module& m, float* const* positions, int32_t sampleCount) {
     const CallPositions at(positions);
-    const float* input1 = at.input1;
-    const float* input2 = at.input2;
-    float* output1 = at.output1;
-    float* output2 = at.output2;
     int32_t controlIndex = 0;
     const double offset = denormalOffset;
 
     for (int32_t i = 0; i < sampleCount; ++i) {
-        m.leftSample = input1[i];
-        m.rightSample = input2[i];
-        const Treatment treatment = decide(m.leftSample, m.rightSample, output1[i], output2[i]);
+        m.leftSample = at.input1[i];
+        m.rightSample = at.input2[i];
+        const Treatment treatment = decide(m.leftSample, m.rightSample, at.output1[i], at.output2[i]);
         if (treatment == Treatment::Skip) {
             ++controlIndex;
         } else {
@@ -53,8 +35,8 @@ void processSampleBySample(Module& m, float* const* positions, int32_t sampleCou
                 m.rightSample = runSection(*band, band->rightX1, band->rightX2, band->rightY1,
                                            band->rightY2, m.rightSample);
         }
-        output1[i] = m.leftSample;
-        output2[i] = m.rightSample;
+        at.output1[i] = m.leftSample;
+        at.output2[i] = m.rightSample;
     }
 }
 

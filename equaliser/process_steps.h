@@ -44,6 +44,20 @@ inline Treatment decide(float left, float right, float output1, float output2) {
     return silenceAllowsSkip(output1, output2) ? Treatment::Skip : Treatment::FlushAndFilter;
 }
 
+// One biquad section on one chain: y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2,
+// in double precision and summed in that order; the next band takes the
+// result rounded to a float, while y1 keeps it unrounded.
+inline float runSection(const BandFilter& f, double& x1, double& x2, double& y1, double& y2,
+                        float input) {
+    const double x = input;
+    const double y = f.b0 * x + f.b1 * x1 + f.b2 * x2 - f.a1 * y1 - f.a2 * y2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    return static_cast<float>(y);
+}
+
 // Adding and removing a tiny offset turns every value below about 9.4e-38
 // (denormals included) into exact zero and leaves ordinary values alone.
 inline double flushed(double value, double offset) { return (value + offset) - offset; }

@@ -43,14 +43,6 @@ extern "C" const char* __asan_default_options() {
     return "allocator_may_return_null=1:max_allocation_size_mb=1024:detect_leaks=1";
 }
 
-// Whether events may come while a block straddles the wrap of the host's
-// 32-bit sample clock (block start just below 2^31, the clock past it). The
-// library must then read a pin's current value with wrapping arithmetic; set
-// to 1 once it does (see the README's reliability section).
-#ifndef QUORVANE_FUZZ_CLOCK_WRAP
-#define QUORVANE_FUZZ_CLOCK_WRAP 1
-#endif
-
 #define FUZZ_CHECK(condition)                                                              \
     do {                                                                                   \
         if (!(condition)) {                                                                \
@@ -178,36 +170,20 @@ struct Host {
 };
 Host host;
 
-// The finite-output rule. Filtered samples poll the band controls every 32
+// The finite-output rule. Filtered samples poll the band controls every 32,
 // and a poll that reads finite controls leaves every band with a finite,
-// stable design and finite delay values (non-finite ones restart from
-// silence). So within a call whose inputs are finite and at most kAudioLimit
-// and whose controls are finite, every output from the 32nd sample with a
+// stable design and with delay values that are finite and far from overflow
+// (a band whose values went non-finite or were pumped far beyond any signal,
+// by inputs beyond kAudioLimit or by settings that move at every poll,
+// restarts from silence). So within a call whose inputs are finite and at
+// most kAudioLimit and whose controls are finite (any type, frequency, width
+// and gain, moving or not), every output from the 32nd sample with a
 // non-zero input on is finite (such a sample is always filtered, so a poll
 // has happened by then); and once that has happened, a following call of
-// the same kind is finite from its first sample. Finite inputs beyond the
-// limit can leave huge but finite values in the delay lines that overflow a
-// float later, so they suspend the rule until the next open.
-//
-// Bands whose settings move from one finite design to another keep their
-// delay values across the change. With narrow bands (a bandwidth of 0.01
-// octave or less, or a width of 0, which the design brings to its smallest
-// bandwidth term) a frequency that moves at every poll pumps those values up
-// until they overflow within a fraction of a second, even from inputs of
-// magnitude 1. Until the library guards against that, such sweeps suspend
-// the rule until the next open as well; QUORVANE_FUZZ_FINITE_UNDER_SWEEPS
-// holds the library to it regardless.
+// the same kind is finite from its first sample.
 struct FiniteWatch {
     bool established = false;
-    bool tainted = false;
-    bool haveSetting[5] = {};
-    float setting[5][4] = {};
 };
-
-#ifndef QUORVANE_FUZZ_FINITE_UNDER_SWEEPS
-#define QUORVANE_FUZZ_FINITE_UNDER_SWEEPS 0
-#endif
-constexpr bool kFiniteUnderSweeps = QUORVANE_FUZZ_FINITE_UNDER_SWEEPS != 0;
 
 struct Slot {
     ModuleRecord* record = nullptr;
@@ -439,12 +415,9 @@ void opEvent(Reader& in) {
     if (event.eventType == EVENT_CALL_REQUEST) event.ptrParam = reinterpret_cast<intptr_t>(&memberOperation);
 
     // The host's sample clock lies within the current block of every pin.
-    uint32_t inBlock = clockInBlock % static_cast<uint32_t>(slot->length);
-#if !QUORVANE_FUZZ_CLOCK_WRAP
-    const uint32_t toWrap = 0x7FFFFFFFu - slot->blockStart;  // samples left below 2^31
-    if (slot->blockStart <= 0x7FFFFFFFu && inBlock > toWrap) inBlock = toWrap;
-#endif
-    host.sampleClock = slot->blockStart + inBlock;
+    // Kept with unsigned arithmetic, it may pass the wrap of the signed
+    // 32-bit clock within the block.
+    host.sampleClock = slot->blockStart + clockInBlock % static_cast<uint32_t>(slot->length);
     const int calls = host.memberCalls;
     ++stats.events;
     if (kTrace)
@@ -672,72 +645,39 @@ void opProcess(Reader& in) {
     if (!live || count <= 0) return;
     stats.samples += count;
 
-    // Has any band been redesigned from one finite setting to another since
-    // the last open? (A non-finite setting makes the band's delay values
-    // non-finite, and a poll then restarts it from silence.)
-    for (int band = 0; band < 5; ++band) {
-        float setting[4];
-        bool finite = true;
-        bool steady = true;
-        for (int control = 0; control < 4; ++control) {
-            const float* data = slot->start(2 + 4 * band + control);
-            setting[control] = data[offset];
-            for (int32_t i = offset; i < end; ++i) {
-                if (!std::isfinite(data[i])) finite = false;
-                if (!(data[i] == data[offset])) steady = false;
-            }
-        }
-        if (!finite) continue;
-        bool same = steady;
-        if (slot->watch.haveSetting[band])
-            for (int control = 0; control < 4; ++control)
-                if (!(setting[control] == slot->watch.setting[band][control])) same = false;
-        if (!same && !kFiniteUnderSweeps) slot->watch.tainted = true;
-        slot->watch.haveSetting[band] = true;
-        std::memcpy(slot->watch.setting[band], setting, sizeof setting);
-    }
-
     // The finite-output rule (FiniteWatch). An output laid a few samples off
     // an input feeds the outputs back in: the rule cannot follow that.
     if (alias == Alias::Shifted) {
         slot->watch.established = false;
-        slot->watch.tainted = true;
         return;
     }
     bool clean = true;
-    bool huge = false;
     int32_t loudSamples = 0;
     int32_t finiteFrom = slot->watch.established ? offset : end;
     for (int32_t i = offset; i < end; ++i) {
         // What the call read: the samples as they were before it.
         const float left = before[0][static_cast<size_t>(kGuard + i)];
         const float right = before[1][static_cast<size_t>(kGuard + i)];
-        for (float x : {left, right}) {
-            if (!cleanAudio(x)) clean = false;
-            if (std::isfinite(x) && std::fabs(x) > kAudioLimit) huge = true;
-        }
+        if (!cleanAudio(left) || !cleanAudio(right)) clean = false;
         for (int pin = 2; pin < kOutput1; ++pin)
             if (!std::isfinite(slot->start(pin)[i])) clean = false;
         if ((left != 0.0f || right != 0.0f) && ++loudSamples == kPollInterval && finiteFrom > i)
             finiteFrom = i;
     }
-    if (huge) slot->watch.tainted = true;
     if (!clean) {
         slot->watch.established = false;
         return;
     }
     ++stats.cleanCalls;
-    if (!slot->watch.tainted) {
-        if (finiteFrom < end) stats.checkedFinite += end - finiteFrom;
-        // With both outputs on one buffer, Output2's samples are the ones left.
-        const float* out1 = slot->start(storageOf[kOutput1]);
-        const float* out2 = slot->start(storageOf[kOutput2]);
-        for (int32_t i = finiteFrom; i < end; ++i) {
-            if (!std::isfinite(out1[i]) || !std::isfinite(out2[i])) {
-                std::fprintf(stderr, "non-finite output at sample %d of [%d, %d), finite from %d\n", i,
-                             offset, end, finiteFrom);
-                FUZZ_CHECK(!"outputs finite after finite inputs and controls");
-            }
+    if (finiteFrom < end) stats.checkedFinite += end - finiteFrom;
+    // With both outputs on one buffer, Output2's samples are the ones left.
+    const float* out1 = slot->start(storageOf[kOutput1]);
+    const float* out2 = slot->start(storageOf[kOutput2]);
+    for (int32_t i = finiteFrom; i < end; ++i) {
+        if (!std::isfinite(out1[i]) || !std::isfinite(out2[i])) {
+            std::fprintf(stderr, "non-finite output at sample %d of [%d, %d), finite from %d\n", i, offset,
+                         end, finiteFrom);
+            FUZZ_CHECK(!"outputs finite after finite inputs and controls");
         }
     }
     if (finiteFrom < end) slot->watch.established = true;
