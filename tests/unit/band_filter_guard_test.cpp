@@ -15,63 +15,11 @@
 #include <vector>
 
 #include "band_filter_test_support.h"
+#include "heap_counter.h"
 #include "equaliser/band_filter.h"
 
 using namespace bandtest;
 
-// ---------------------------------------------------------------------------
-// Heap counter for the unit test program. It only counts and forwards to
-// malloc/free, so every other test sees the ordinary allocator. Under
-// AddressSanitizer it is left out: the sanitizer's own operator new keeps
-// checking new/delete pairing for the whole program.
-#if defined(__SANITIZE_ADDRESS__)
-#define BAND_TEST_COUNTS_HEAP 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define BAND_TEST_COUNTS_HEAP 0
-#endif
-#endif
-#ifndef BAND_TEST_COUNTS_HEAP
-#define BAND_TEST_COUNTS_HEAP 1
-#endif
-
-#if BAND_TEST_COUNTS_HEAP
-namespace {
-std::atomic<unsigned long> heapAllocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    heapAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (size == 0) size = 1;
-    for (;;) {
-        if (void* p = std::malloc(size)) return p;
-        std::new_handler handler = std::get_new_handler();
-        if (handler == nullptr) throw std::bad_alloc();
-        handler();
-    }
-}
-void* operator new[](std::size_t size) { return ::operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return ::operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return ::operator new(size, tag);
-}
-// The compiler cannot see that these pointers came from malloc above.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-#endif
 
 namespace {
 
@@ -357,15 +305,15 @@ TEST(BandNaNInput, GivesNaNCoefficientsUntilAValidValueRestoresTheDesign) {
 // ---------------------------------------------------------------------------
 
 TEST(BandDesignHeap, DesigningTakesNothingFromTheHeap) {
-#if BAND_TEST_COUNTS_HEAP
+if (!heapcount::counting()) GTEST_SKIP() << "the heap counter is left out under AddressSanitizer";
     // The counter sees the heap at all.
-    const unsigned long start = heapAllocations.load();
+    const unsigned long start = heapcount::allocations();
     ::operator delete(::operator new(16));
-    ASSERT_EQ(heapAllocations.load(), start + 1);
+    ASSERT_EQ(heapcount::allocations(), start + 1);
 
     const float values[] = {kNaN, -1.0e30f, -1.0f, 0.0f, 0.001f, 1.0f, 6.0f, 1000.0f, 25000.0f};
     BandFilter f = initialFilter();
-    const unsigned long before = heapAllocations.load();
+    const unsigned long before = heapcount::allocations();
     for (double sampleRate : {8000.0, 48000.0}) {
         ScopedSampleRate rate(sampleRate);
         for (int32_t type = -1; type <= 9; ++type)
@@ -373,8 +321,5 @@ TEST(BandDesignHeap, DesigningTakesNothingFromTheHeap) {
                 for (float width : values)
                     for (float gain : values) designBand(&f, type, freq, width, gain);
     }
-    EXPECT_EQ(heapAllocations.load() - before, 0ul);
-#else
-    GTEST_SKIP() << "the heap counter is left out under AddressSanitizer";
-#endif
+    EXPECT_EQ(heapcount::allocations() - before, 0ul);
 }
