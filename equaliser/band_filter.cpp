@@ -7,20 +7,12 @@ double radiansPerHertz = 6.283185307179586 / 44100.0;
 
 namespace {
 
-constexpr float kMinFreqHz = 10.0f;
-constexpr float kMaxFreqHz = 20000.0f;
-constexpr float kMinWidth = 0.001f;
-constexpr float kMaxWidth = 20.0f;
-constexpr float kMinGainDb = -20.0f;
-constexpr float kMaxGainDb = 20.0f;
 constexpr double kHalfLn2 = 0.6931471805599453 / 2.0;
-constexpr double kPi = 3.141592653589793;
 
 // The 20 kHz bound does not follow the sample rate: at 40 kHz and below it
 // reaches half the sample rate, where the formulas give an infinite design or
 // fold back to a mirrored frequency. Such a band stays just below half the
-// sample rate instead, far enough for cos(w0) to stay clear of -1.
-constexpr double kMaxW0 = kPi * (1.0 - 1.0 / 4096.0);
+// sample rate instead (kMaxW0), far enough for cos(w0) to stay clear of -1.
 
 // The range of the bandwidth term in which every design is finite and stable
 // in double precision. The formulas leave it only where they break: a width

@@ -39,6 +39,17 @@ struct BandFilter {
     int32_t type;
 };
 
+// What the design takes up: frequencies are clamped to kMinFreqHz..kMaxFreqHz
+// for every type, widths and gains only for peaking and the shelves. A band
+// at or above half the sample rate stays at kMaxW0 radians per sample.
+constexpr float kMinFreqHz = 10.0f;
+constexpr float kMaxFreqHz = 20000.0f;
+constexpr float kMinWidth = 0.001f;
+constexpr float kMaxWidth = 20.0f;
+constexpr float kMinGainDb = -20.0f;
+constexpr float kMaxGainDb = 20.0f;
+constexpr double kMaxW0 = 3.141592653589793 * (1.0 - 1.0 / 4096.0);
+
 constexpr float kFreqSentinel = -50.0f;
 constexpr float kWidthSentinel = -5.0f;
 constexpr float kGainSentinel = -100.0f;

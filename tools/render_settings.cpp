@@ -1,5 +1,7 @@
 #include "tools/render_settings.h"
 
+#include "equaliser/band_filter.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -15,17 +17,12 @@ namespace {
 const char* const kResponseNames[] = {"lowpass", "highpass", "bandpass-skirt", "bandpass-peak", "notch",
                                       "allpass", "peaking",  "lowshelf",       "highshelf"};
 
-// What the band design does with its inputs: frequency to 10..20000 Hz for
-// every response, width and gain only for peaking and the shelves.
-constexpr float kMinFreq = 10.0f;
-constexpr float kMaxFreq = 20000.0f;
-constexpr float kMinWidth = 0.001f;
-constexpr float kMaxWidth = 20.0f;
-constexpr float kMaxGain = 20.0f;
+// What the band design does with its inputs (equaliser/band_filter.h):
+// frequency to 10..20000 Hz for every response, width and gain only for
+// peaking and the shelves, and a frequency at or above half the sample rate
+// brought down to kMaxW0.
 constexpr double kPi = 3.14159265358979323846;
-// The design brings a frequency at or above half the sample rate down to
-// this fraction of it.
-constexpr double kHighestFraction = 1.0 - 1.0 / 4096.0;
+constexpr double kHighestFraction = kMaxW0 / kPi;
 
 std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -250,9 +247,9 @@ float controlValueFor(double designValue) {
 }
 
 double octavesForQ(double q, double freqHz, double sampleRate) {
-    const double f = clampLikeModule(static_cast<float>(freqHz), kMinFreq, kMaxFreq);
+    const double f = clampLikeModule(static_cast<float>(freqHz), kMinFreqHz, kMaxFreqHz);
     double w0 = 2.0 * kPi * f / sampleRate;
-    w0 = std::min(w0, kPi * kHighestFraction);
+    w0 = std::min(w0, kMaxW0);
     return 2.0 * std::asinh(1.0 / (2.0 * q)) * std::sin(w0) / (std::log(2.0) * w0);
 }
 
@@ -294,7 +291,7 @@ std::string settingError(const BandSetting& s) {
 std::vector<std::string> settingWarnings(const BandSetting& s, double sampleRate) {
     std::vector<std::string> warnings;
     const float freq = static_cast<float>(s.freqHz);
-    const float usedFreq = clampLikeModule(freq, kMinFreq, kMaxFreq);
+    const float usedFreq = clampLikeModule(freq, kMinFreqHz, kMaxFreqHz);
     if (usedFreq != freq)
         warnings.push_back("frequency " + formatFrequency(s.freqHz) + " is outside 10 Hz to 20 kHz; the module uses " +
                            formatFrequency(usedFreq));
@@ -313,7 +310,7 @@ std::vector<std::string> settingWarnings(const BandSetting& s, double sampleRate
                                (q ? "" : " oct"));
         }
         const float gain = static_cast<float>(s.gainDb);
-        const float usedGain = clampLikeModule(gain, -kMaxGain, kMaxGain);
+        const float usedGain = clampLikeModule(gain, kMinGainDb, kMaxGainDb);
         if (usedGain != gain)
             warnings.push_back("gain " + signedDb(s.gainDb) + " is outside -20 to +20 dB; the module uses " +
                                signedDb(usedGain));
