@@ -9,10 +9,8 @@
 #include <string>
 
 #include "equaliser/module.h"
+#include "tests/unit/equaliser_fixture.h"
 #include "tests/unit/recording_module.h"
-
-extern "C" ModuleRecord* QV_HOST_ENTRY makeModule(int32_t index, int32_t interfaceKind,
-                                                  HostCallback callback, intptr_t hostValue);
 
 namespace {
 
@@ -51,26 +49,10 @@ namespace {
 
 using hostif::FakeHost;
 
-struct Equaliser {
-    FakeHost host;
-    ModuleRecord* record = nullptr;
-    Module* module = nullptr;
-
-    Equaliser() {
-        host.pinCount = kPinCount;
-        record = makeModule(0, 1, &FakeHost::callback, host.hostValue());
-        if (record != nullptr) module = static_cast<Module*>(record->object);
-    }
-    ~Equaliser() {
-        failingSize = 0;
-        if (record != nullptr) dispatch(MOD_CLOSE);
-    }
-    intptr_t dispatch(int32_t opcode) {
-        return record->dispatcherEntry(record, opcode, 0, 0, nullptr, 0.0f);
-    }
-    int32_t processFunctionChanges() const {
-        return static_cast<int32_t>(host.requestsOf(HOST_PROCESS_FUNCTION_CHANGED).size());
-    }
+// Allocations fail only while a test asks; the instance then closes with the
+// ordinary allocator.
+struct Equaliser : hostif::Equaliser {
+    ~Equaliser() { failingSize = 0; }
     void expectIdle() {
         EXPECT_EQ(record->processEntry, &SEModule_base::doNothingProcess);
         EXPECT_EQ(module->currentProcess().function, &SEModule_base::doNothingProcess);
