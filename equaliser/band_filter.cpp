@@ -204,6 +204,11 @@ bool delayValuesWithin(const BandFilter& f, double limit) {
     return true;
 }
 
+bool delayValuesAtRest(const BandFilter& f) {
+    return f.leftY1 == 0.0 && f.leftY2 == 0.0 && f.leftX1 == 0.0 && f.leftX2 == 0.0 &&
+           f.rightY1 == 0.0 && f.rightY2 == 0.0 && f.rightX1 == 0.0 && f.rightX2 == 0.0;
+}
+
 bool coefficientsFinite(const BandFilter& f) {
     return std::isfinite(f.b0) && std::isfinite(f.b1) && std::isfinite(f.b2) &&
            std::isfinite(f.a1) && std::isfinite(f.a2);

@@ -102,6 +102,19 @@ inline void flushAll(PairedState& s, __m128d offset) {
     for (PairedBand& p : s.band) flushBand(p, offset);
 }
 
+// Every delay value of every band is +0.0 or -0.0 (a NaN is not at rest).
+inline bool atRest(const PairedState& s) {
+    __m128d any = _mm_setzero_pd();
+    for (const PairedBand& p : s.band)
+        any = _mm_or_pd(any, _mm_or_pd(_mm_or_pd(p.x1, p.x2), _mm_or_pd(p.y1, p.y2)));
+    const __m128i magnitude = _mm_castpd_si128(_mm_andnot_pd(_mm_set1_pd(-0.0), any));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(magnitude, _mm_setzero_si128())) == 0xFFFF;
+}
+
+struct DelayValues {
+    __m128d x1, x2, y1, y2;
+};
+
 // Runs `n` consecutive filtered frames with the bands skewed in time: in one
 // step band k works on frame t - k, so the five sections of a step are
 // independent of each other and their recursions overlap instead of waiting
@@ -161,12 +174,8 @@ struct Skewed {
 // value comes last, at the end of the cascade) for one that an input load
 // depends on, which stalls the whole pipeline.
 template <bool Flush>
-__m128 filterRun(PairedState& s, __m128d offset, const float* left, const float* right,
-                 float* out1, float* out2, int32_t n) {
-    alignas(16) __m128d frames[kPollInterval];
-    alignas(16) float run1[kPollInterval];
-    alignas(16) float run2[kPollInterval];
-    for (int32_t j = 0; j < n; ++j) frames[j] = loadFrame(left + j, right + j);
+__m128 filterFrames(PairedState& s, __m128d offset, const __m128d* frames, float* run1,
+                    float* run2, int32_t n) {
     __m128 last = _mm_setzero_ps();
     if (n >= kBandCount) {
         Skewed<Flush> pipeline{s, offset, frames, run1, run2, {}, _mm_setzero_ps()};
@@ -178,15 +187,77 @@ __m128 filterRun(PairedState& s, __m128d offset, const float* left, const float*
             storeFrame(last, run1 + j, run2 + j);
         }
     }
+    return last;
+}
+
+inline void takeFrames(const float* left, const float* right, __m128d* frames, int32_t n) {
+    for (int32_t j = 0; j < n; ++j) frames[j] = loadFrame(left + j, right + j);
+}
+
+inline void giveFrames(const float* run1, const float* run2, float* out1, float* out2,
+                       int32_t n) {
     // Output1 first: where both outputs share one buffer, Output2's sample
     // is the one that stays, as it is when every frame is written in turn.
     for (int32_t j = 0; j < n; ++j) out1[j] = run1[j];
     for (int32_t j = 0; j < n; ++j) out2[j] = run2[j];
+}
+
+template <bool Flush>
+__m128 filterRun(PairedState& s, __m128d offset, const float* left, const float* right,
+                 float* out1, float* out2, int32_t n) {
+    alignas(16) __m128d frames[kPollInterval];
+    alignas(16) float run1[kPollInterval];
+    alignas(16) float run2[kPollInterval];
+    takeFrames(left, right, frames, n);
+    const __m128 last = filterFrames<Flush>(s, offset, frames, run1, run2, n);
+    giveFrames(run1, run2, out1, out2, n);
     return last;
 }
 
-// How many frames from the start, at most `limit`, share the treatment of
-// the first (which is not a skip).
+// A run of silent frames that the output places would let through while the
+// filters still ring: each is flushed and filtered until the filters come to
+// rest, and skipped from then on. Rest, once reached, holds for the rest of
+// the run (silence through bands at rest gives silence), so the run goes
+// through the pipeline and only a run that ends at rest is gone over again a
+// frame at a time, from its start, to find the frame where rest came.
+struct RingOut {
+    __m128 last;
+    int32_t filtered;
+};
+
+RingOut ringOutRun(PairedState& s, __m128d offset, const float* left, const float* right,
+                   float* out1, float* out2, int32_t n) {
+    alignas(16) __m128d frames[kPollInterval];
+    alignas(16) float run1[kPollInterval];
+    alignas(16) float run2[kPollInterval];
+    takeFrames(left, right, frames, n);
+    DelayValues start[kBandCount];
+    for (int k = 0; k < kBandCount; ++k)
+        start[k] = {s.band[k].x1, s.band[k].x2, s.band[k].y1, s.band[k].y2};
+    RingOut result{filterFrames<true>(s, offset, frames, run1, run2, n), n};
+    if (atRest(s)) {
+        for (int k = 0; k < kBandCount; ++k) {
+            PairedBand& p = s.band[k];
+            p.x1 = start[k].x1, p.x2 = start[k].x2, p.y1 = start[k].y1, p.y2 = start[k].y2;
+        }
+        result.filtered = 0;
+        for (int32_t j = 0; j < n; ++j) {
+            if (atRest(s)) {
+                result.last = _mm_cvtpd_ps(frames[j]);  // the silent inputs, signs kept
+            } else {
+                flushAll(s, offset);
+                result.last = cascade(s, frames[j]);
+                ++result.filtered;
+            }
+            storeFrame(result.last, run1 + j, run2 + j);
+        }
+    }
+    giveFrames(run1, run2, out1, out2, n);
+    return result;
+}
+
+// How many frames from the start, at most `limit`, are asked for the
+// treatment of the first.
 inline int32_t runOf(Treatment first, const float* left, const float* right, const float* out1,
                      const float* out2, int32_t limit) {
     int32_t n = 1;
@@ -227,20 +298,31 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
         load(s, m);
     };
 
+    // Whether every delay value is zero, worked out only when a frame that
+    // may be skipped asks, and kept while nothing is filtered.
+    bool restKnown = false;
+    bool rest = false;
+
     __m128 lastFrame = _mm_setzero_ps();
     int32_t i = 0;
     while (i < sampleCount) {
         const float left = input1[i];
         const float right = input2[i];
-        const Treatment treatment = decide(left, right, output1[i], output2[i]);
-        if (treatment == Treatment::Skip) {
-            ++controlIndex;
-            lastFrame = _mm_unpacklo_ps(_mm_set_ss(left), _mm_set_ss(right));
-            output1[i] = left;
-            output2[i] = right;
-            ++i;
-            continue;
+        const Treatment asked = decide(left, right, output1[i], output2[i]);
+        Treatment treatment = asked;
+        if (asked == Treatment::Skip) {
+            if (!restKnown) rest = atRest(s), restKnown = true;
+            if (rest) {
+                ++controlIndex;
+                lastFrame = _mm_unpacklo_ps(_mm_set_ss(left), _mm_set_ss(right));
+                output1[i] = left;
+                output2[i] = right;
+                ++i;
+                continue;
+            }
+            treatment = Treatment::FlushAndFilter;
         }
+        restKnown = false;
         if (counter == kPollInterval && treatment == Treatment::Filter) {
             // A loud polling frame leads the run that follows the poll.
             pollNow();
@@ -259,11 +341,21 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
         // which must read the controls with every earlier frame written.
         const int32_t room = kPollInterval - counter;
         const int32_t limit = room < sampleCount - i ? room : sampleCount - i;
-        const int32_t n = runOf(treatment, input1 + i, input2 + i, output1 + i, output2 + i, limit);
-        lastFrame = treatment == Treatment::FlushAndFilter
-                        ? filterRun<true>(s, offset, input1 + i, input2 + i, output1 + i, output2 + i, n)
-                        : filterRun<false>(s, offset, input1 + i, input2 + i, output1 + i, output2 + i, n);
-        counter += n;
+        const int32_t n = runOf(asked, input1 + i, input2 + i, output1 + i, output2 + i, limit);
+        if (asked == Treatment::Skip) {
+            const RingOut ring =
+                ringOutRun(s, offset, input1 + i, input2 + i, output1 + i, output2 + i, n);
+            lastFrame = ring.last;
+            counter += ring.filtered;
+            controlIndex += n - ring.filtered;
+        } else {
+            lastFrame = treatment == Treatment::FlushAndFilter
+                            ? filterRun<true>(s, offset, input1 + i, input2 + i, output1 + i,
+                                              output2 + i, n)
+                            : filterRun<false>(s, offset, input1 + i, input2 + i, output1 + i,
+                                               output2 + i, n);
+            counter += n;
+        }
         i += n;
     }
 

@@ -145,12 +145,14 @@ bool impulseResponse(const std::string& modulePath, double sampleRate, const Pin
     if (!runner) return false;
     for (int band = 0; band < kBandCount; ++band) runner->setPins(band, pins[band]);
     response->assign(length, 0.0f);
-    std::vector<float> left(block, 0.0f), steady(block, 1.0f), outRight(block);
-    left[0] = 1.0f;
+    // The impulse on both inputs, then silence: the filters ring on through
+    // the silent frames and only stop being filtered once they rest.
+    std::vector<float> impulse(block, 0.0f), outRight(block);
+    impulse[0] = 1.0f;
     for (size_t done = 0; done < length; done += block) {
         const int frames = static_cast<int>(std::min<size_t>(block, length - done));
-        runner->processBlock(left.data(), steady.data(), response->data() + done, outRight.data(), frames);
-        left[0] = 0.0f;
+        runner->processBlock(impulse.data(), impulse.data(), response->data() + done, outRight.data(), frames);
+        impulse[0] = 0.0f;
     }
     return true;
 }

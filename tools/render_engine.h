@@ -57,9 +57,8 @@ private:
     int64_t position_ = 0;
 };
 
-// The magnitude response measured from the running module: an impulse on
-// Input1 (Input2 carries a steady non-zero signal, so no sample counts as
-// silent and the filters always run), then an FFT of Output1.
+// The magnitude response measured from the running module as a host gets
+// it: an impulse on both inputs, then silence, and an FFT of Output1.
 struct MeasuredResponse {
     double sampleRate = 0.0;
     std::vector<double> frequencies;  // log spaced, 10 Hz to half the sample rate

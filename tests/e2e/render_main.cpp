@@ -1,7 +1,9 @@
 // End-to-end render through the stand-in host and the real module library:
 // a few seconds of deterministic stereo noise at 48 kHz through all five
 // bands, with automated controls, a type change, silences and host blocks of
-// changing size and offset, written as raw interleaved 32-bit floats.
+// changing size and offset, then material full of frames where both inputs
+// are exactly zero (a 16-bit 1 kHz tone on both inputs, quiet 16-bit noise,
+// silence after the noise stops), written as raw interleaved 32-bit floats.
 //
 //   quorvane-e2e-render render OUT.raw
 //   quorvane-e2e-render check OUT.raw       render, then check it is sound
@@ -28,7 +30,8 @@
 namespace {
 
 constexpr float kSampleRate = 48000.0f;
-constexpr int32_t kFrames = 4 * 48000;
+constexpr int32_t kNoiseFrames = 4 * 48000;
+constexpr int32_t kFrames = 7 * 48000;
 constexpr int32_t kBlockSize = 512;
 constexpr double kDefaultBound = 1e-4;
 
@@ -54,6 +57,22 @@ float triangle(int32_t frame, int32_t period, float lo, float hi) {
     const int32_t phase = frame % period;
     const int32_t rise = phase < half ? phase : period - phase;
     return lo + (hi - lo) * (static_cast<float>(rise) / static_cast<float>(half));
+}
+
+// After the noise: a second of a 16-bit 1 kHz triangle on both inputs
+// (exact zeros on both every 24 frames), a second of 16-bit noise a few
+// steps high (exact zeros all the time), then a second of silence.
+void sharedZeros(int32_t t, float& l, float& r) {
+    if (t < 48000) {
+        const int32_t phase = t % 48;  // one period of 1 kHz
+        const int32_t ramp = phase < 12 ? phase : phase < 36 ? 24 - phase : phase - 48;
+        l = r = static_cast<float>(ramp * 1365) * 0x1p-15f;
+    } else if (t < 96000) {
+        l = static_cast<float>(static_cast<int32_t>(l * 8.0f)) * 0x1p-15f;
+        r = static_cast<float>(static_cast<int32_t>(r * 8.0f)) * 0x1p-15f;
+    } else {
+        l = r = 0.0f;
+    }
 }
 
 struct Pins {
@@ -128,6 +147,7 @@ int render(const std::string& path, std::vector<float>& out) {
             if (t >= 96000 && t < 108000) l = r = 0.0f;    // both silent for 0.25 s
             if (t >= 144000 && t < 148800) l = 0.0f;       // left silent for 0.1 s
             if (t >= 168000 && t < 168100) l = r = -0.0f;  // a short signed silence
+            if (t >= kNoiseFrames) sharedZeros(t - kNoiseFrames, l, r);
             instance.buffer(pins.input1)[static_cast<size_t>(i)] = l;
             instance.buffer(pins.input2)[static_cast<size_t>(i)] = r;
             float freq[5], gain[5], q[5], type[5];
@@ -200,6 +220,17 @@ int check(const std::vector<float>& out) {
     Noise left(0x2545F491u);
     int32_t same = 0;
     for (int32_t t = 0; t < 48000; ++t) same += out[2 * static_cast<size_t>(t)] == left.next();
+    // The last second is silence after sound: the filters ring on into it
+    // and die away (each output below the last one a second earlier).
+    const size_t tail = static_cast<size_t>(kFrames - 48000) * 2;
+    double tailPeak = 0.0;
+    for (size_t i = tail + 48000; i < out.size(); ++i)
+        tailPeak = std::fmax(tailPeak, std::fabs(static_cast<double>(out[i])));
+    std::printf("peak of the last half second of silence: %.3g\n", tailPeak);
+    if (tailPeak > 1e-20) {
+        std::printf("FAIL: the filters did not die away in silence\n");
+        return 1;
+    }
     std::printf("rms %.6g, peak %.6g, %d of the first 48000 left samples equal the input\n", rms,
                 static_cast<double>(peak), same);
     if (out.size() != static_cast<size_t>(kFrames) * 2 || rms < 0.05 || rms > 2.0 || same > 100) {

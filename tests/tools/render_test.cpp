@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "host/stand_in_host.h"
 #include "tools/render_engine.h"
@@ -249,6 +250,81 @@ TEST_P(MeasuredPeak, ASinglePeakingBandPeaksAtItsFrequencyWithItsGain) {
 INSTANTIATE_TEST_SUITE_P(GainsAndPlaces, MeasuredPeak,
                          ::testing::Values(PeakCase{1000.0, 6.0, 2}, PeakCase{200.0, -9.0, 1},
                                            PeakCase{5000.0, 12.0, 5}, PeakCase{63.0, 3.0, 3}));
+
+// A 16-bit mono tone, as a user renders one: its zero crossings land on
+// exact zeros on both inputs, and every one of them must still be filtered.
+// Through a +6 dB peak at the tone's frequency it comes out exactly 6 dB
+// louder, with nothing at its harmonics but the dither's noise floor.
+constexpr double kPi = 3.14159265358979323846;
+
+struct ToneCase {
+    int rate;
+};
+
+void PrintTo(const ToneCase& c, std::ostream* os) { *os << "1 kHz at " << c.rate << " Hz"; }
+
+class SixteenBitTone : public ::testing::TestWithParam<ToneCase> {};
+
+// Level of `samples` at `freqHz` (a whole number of its periods long).
+double amplitudeAt(const std::vector<float>& samples, size_t from, size_t count, double freqHz,
+                   int rate) {
+    double re = 0.0, im = 0.0;
+    for (size_t i = 0; i < count; ++i) {
+        const double phase = 2.0 * kPi * freqHz * static_cast<double>(i) / rate;
+        re += samples[from + i] * std::cos(phase);
+        im -= samples[from + i] * std::sin(phase);
+    }
+    return 2.0 * std::hypot(re, im) / static_cast<double>(count);
+}
+
+TEST_P(SixteenBitTone, ThroughAPeakAtItsFrequencyGainsExactlyItsGainWithoutDistortion) {
+    const int rate = GetParam().rate;
+    const size_t frames = static_cast<size_t>(rate) * 3;
+    std::vector<short> tone(frames);
+    uint32_t seed = 99u;
+    auto uniform = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<double>(seed >> 8) / 16777216.0;
+    };
+    size_t zeros = 0;
+    for (size_t i = 0; i < frames; ++i) {
+        const double x = 16384.0 * std::sin(2.0 * kPi * 1000.0 * static_cast<double>(i) / rate);
+        tone[i] = static_cast<short>(std::lround(x + uniform() - uniform()));  // TPDF dither
+        zeros += tone[i] == 0;
+    }
+    ASSERT_GT(zeros, frames / 200) << "the tone should cross zero on exact zeros";
+    TempDir dir;
+    {
+        SF_INFO info{};
+        info.samplerate = rate;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE* file = sf_open(dir.file("tone.wav").c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(sf_write_short(file, tone.data(), static_cast<sf_count_t>(frames)),
+                  static_cast<sf_count_t>(frames));
+        sf_close(file);
+    }
+    const toolstest::Run run =
+        toolstest::runRender({"-q", "--band", "3=peaking,1kHz,1oct,+6dB", "tone.wav", "out.wav"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    Audio out;
+    ASSERT_TRUE(toolstest::readAudio(dir.file("out.wav"), &out));
+    ASSERT_EQ(out.samples.size(), frames);
+    std::vector<float> in(frames);
+    for (size_t i = 0; i < frames; ++i) in[i] = static_cast<float>(tone[i]) / 32768.0f;
+
+    const size_t from = static_cast<size_t>(rate) / 2, count = static_cast<size_t>(rate) * 2;
+    const double fundamental = amplitudeAt(out.samples, from, count, 1000.0, rate);
+    const double gainDb = 20.0 * std::log10(fundamental / amplitudeAt(in, from, count, 1000.0, rate));
+    EXPECT_NEAR(gainDb, 6.0, 0.005);
+    for (int harmonic = 2; harmonic * 1000 < rate / 2; ++harmonic) {
+        const double level = amplitudeAt(out.samples, from, count, 1000.0 * harmonic, rate);
+        EXPECT_LT(20.0 * std::log10(level / fundamental), -120.0) << "harmonic " << harmonic;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, SixteenBitTone, ::testing::Values(ToneCase{48000}, ToneCase{8000}));
 
 bool isPng(const std::string& path) {
     const std::string head = toolstest::slurp(path).substr(0, 8);

@@ -388,7 +388,8 @@ TEST(RandomRuns, AgreeBitForBitAndCoverEveryTreatment) {
     }
     EXPECT_GT(tally.filtered, 10000);
     EXPECT_GT(tally.flushed, 2000);
-    EXPECT_GT(tally.skipped, 2000);
+    EXPECT_GT(tally.skipped, 1000);
+    EXPECT_GT(tally.cameToRest, 20);
     EXPECT_GT(tally.polls, 500);
 }
 

@@ -19,7 +19,7 @@ using namespace looptest;
 constexpr size_t kLength = 128;
 constexpr float kPeakType = 6.0f;
 constexpr float kNoResponseType = 20.0f;
-constexpr float kOutput1Place = 0.5f;  // with both inputs zero, these make a skip
+constexpr float kOutput1Place = 0.5f;  // with both inputs zero, these let bands at rest skip
 constexpr float kOutput2Place = 0.25f;
 
 float freqControlAt(int32_t index) { return 100.0f + static_cast<float>(index); }
@@ -29,7 +29,8 @@ struct PollCase {
     int32_t entryCounter;  // pollCounter when the call begins (32: as after open)
     int32_t offset;
     int32_t count;
-    int32_t skipFrom, skipCount;  // call samples whose inputs are both zero (skipped)
+    bool resting;                 // every delay value zero when the call begins
+    int32_t skipFrom, skipCount;  // call samples whose inputs are both zero
     int32_t marker;               // control buffer index holding the no-response type
     int32_t passFrom, passTo;     // call samples expected to pass through unchanged
     int32_t counterAfter;
@@ -38,22 +39,28 @@ struct PollCase {
 
 std::ostream& operator<<(std::ostream& os, const PollCase& c) { return os << c.name; }
 
+// Silent samples are skipped when the bands rest; while band 1 still rings
+// from the noise before them they are filtered, and count, like any other.
 const PollCase kPollCases[] = {
-    {"first sample of the first call polls", 32, 0, 1, 0, 0, 0, 0, 1, 1, 0},
-    {"first call polls on sample 0 and 32", 32, 0, 40, 0, 0, 0, 0, 32, 8, 32},
-    {"64 samples: poll 0 reads control 0", 32, 0, 64, 0, 0, 0, 0, 32, 32, 32},
-    {"64 samples: poll on 32 reads control 32", 32, 0, 64, 0, 0, 32, 32, 64, 32, 32},
-    {"counter 20: poll on sample 12 reads control 0", 20, 0, 40, 0, 0, 0, 12, 40, 28, 0},
-    {"counter 20: control 12 is not read", 20, 0, 40, 0, 0, 12, 0, 0, 28, 0},
-    {"counter 20: next poll on 44 reads control 32", 20, 0, 50, 0, 0, 32, 44, 50, 6, 32},
-    {"offset 5: first poll reads control 5", 32, 5, 40, 0, 0, 5, 0, 32, 8, 37},
-    {"offset 5: control 0 is never read", 32, 5, 40, 0, 0, 0, 0, 0, 8, 37},
-    {"offset 5: second poll reads control 37", 32, 5, 40, 0, 0, 37, 32, 40, 8, 37},
-    {"skips do not count, move controls by one", 32, 0, 60, 3, 4, 36, 36, 60, 24, 36},
-    {"skips: control 32 is not read", 32, 0, 60, 3, 4, 32, 0, 0, 24, 36},
-    {"counter 20 with 5 skips: poll on 17 reads 5", 20, 0, 40, 2, 5, 5, 17, 40, 23, 5},
-    {"offset 3, skips after two polls", 32, 3, 70, 40, 2, 69, 66, 70, 4, 69},
-    {"offset 3, skips after two polls: 67 not read", 32, 3, 70, 40, 2, 67, 0, 0, 4, 69},
+    {"first sample of the first call polls", 32, 0, 1, true, 0, 0, 0, 0, 1, 1, 0},
+    {"first call polls on sample 0 and 32", 32, 0, 40, true, 0, 0, 0, 0, 32, 8, 32},
+    {"64 samples: poll 0 reads control 0", 32, 0, 64, true, 0, 0, 0, 0, 32, 32, 32},
+    {"64 samples: poll on 32 reads control 32", 32, 0, 64, true, 0, 0, 32, 32, 64, 32, 32},
+    {"counter 20: poll on sample 12 reads control 0", 20, 0, 40, false, 0, 0, 0, 12, 40, 28, 0},
+    {"counter 20: control 12 is not read", 20, 0, 40, false, 0, 0, 12, 0, 0, 28, 0},
+    {"counter 20: next poll on 44 reads control 32", 20, 0, 50, false, 0, 0, 32, 44, 50, 6, 32},
+    {"offset 5: first poll reads control 5", 32, 5, 40, true, 0, 0, 5, 0, 32, 8, 37},
+    {"offset 5: control 0 is never read", 32, 5, 40, true, 0, 0, 0, 0, 0, 8, 37},
+    {"offset 5: second poll reads control 37", 32, 5, 40, true, 0, 0, 37, 32, 40, 8, 37},
+    {"skips at rest do not count, move controls by one", 32, 0, 60, true, 0, 4, 36, 36, 60, 24,
+     36},
+    {"skips at rest: control 32 is not read", 32, 0, 60, true, 0, 4, 32, 0, 0, 24, 36},
+    {"counter 20 with 5 skips at rest: poll on 17 reads 5", 20, 0, 40, true, 0, 5, 5, 17, 40, 23,
+     5},
+    {"offset 3, silence while ringing is filtered and counted", 32, 3, 70, false, 40, 2, 67, 64,
+     70, 6, 67},
+    {"offset 3, silence while ringing: control 69 is not read", 32, 3, 70, false, 40, 2, 69, 0, 0,
+     6, 67},
 };
 
 class PollTiming : public ::testing::TestWithParam<PollCase> {};
@@ -76,6 +83,8 @@ TEST_P(PollTiming, DesignTakesEffectOnThePollingSample) {
         module.process(0, 1);
         module->pollCounter = c.entryCounter;
     }
+    if (c.resting)
+        for (BandFilter* band : module->bands) clearDelayValues(*band);
 
     Rng rng(11);
     fillNoise(arena, PIN_INPUT1, rng);
@@ -99,7 +108,7 @@ TEST_P(PollTiming, DesignTakesEffectOnThePollingSample) {
     const float* out2 = arena.pin(PIN_OUTPUT2) + c.offset;
     std::string expected, actual;
     for (int32_t i = 0; i < c.count; ++i) {
-        const bool skipped = i >= c.skipFrom && i < c.skipFrom + c.skipCount;
+        const bool skipped = c.resting && i >= c.skipFrom && i < c.skipFrom + c.skipCount;
         if (skipped) {
             expected += '.';
             actual += out1[i] == 0.0f && out2[i] == 0.0f ? '.' : '?';
@@ -139,10 +148,11 @@ TEST_P(PollTiming, DesignTakesEffectOnThePollingSample) {
 INSTANTIATE_TEST_SUITE_P(Calls, PollTiming, ::testing::ValuesIn(kPollCases));
 
 // The counter carries over from call to call and counts filtered samples
-// only, however the host cuts its blocks.
+// only, however the host cuts its blocks. Each call starts with its silent
+// samples, and the bands are brought to rest before it so they are skipped.
 TEST(PollCounter, CountsFilteredSamplesAcrossCalls) {
     struct Call {
-        int32_t offset, count, skipped;  // skipped samples sit at every other place from the offset
+        int32_t offset, count, skipped;  // the first `skipped` samples of the call are silent
     };
     const Call calls[] = {{0, 1, 0},  {0, 31, 0}, {0, 32, 0}, {7, 5, 2},    {0, 0, 0},
                           {3, -5, 0}, {1, 60, 9}, {0, 3, 2},  {0, 100, 17}, {9, 64, 0}};
@@ -159,9 +169,10 @@ TEST(PollCounter, CountsFilteredSamplesAcrossCalls) {
         arena.fill(PIN_OUTPUT1, kOutput1Place);
         arena.fill(PIN_OUTPUT2, kOutput2Place);
         for (int32_t i = 0; i < call.skipped; ++i) {
-            arena.pin(PIN_INPUT1)[call.offset + 2 * i] = 0.0f;
-            arena.pin(PIN_INPUT2)[call.offset + 2 * i] = -0.0f;
+            arena.pin(PIN_INPUT1)[call.offset + i] = 0.0f;
+            arena.pin(PIN_INPUT2)[call.offset + i] = -0.0f;
         }
+        for (BandFilter* band : module->bands) clearDelayValues(*band);
         module.process(call.offset, call.count);
         if (call.count > 0) filtered += call.count - call.skipped;
         const int32_t expected = filtered == 0 ? 32 : (filtered - 1) % 32 + 1;

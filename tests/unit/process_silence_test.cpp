@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cctype>
 #include <cmath>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "process_test_support.h"
@@ -74,14 +77,22 @@ const SilenceCase kSilenceCases[] = {
     {"silence, outputs infinite and 0.3", 0.0f, 0.0f, kInf, 0.3f, Expect::Skip},
 };
 
-class SilenceDecision : public ::testing::TestWithParam<SilenceCase> {};
+// Every row of the table twice: with the filters at rest (every delay value
+// zero), where the table alone decides, and while they still ring (a
+// denormal in every delay value), where a frame the table would let through
+// is flushed and filtered instead.
+class SilenceDecision : public ::testing::TestWithParam<std::tuple<SilenceCase, bool>> {};
 
-TEST_P(SilenceDecision, ChoosesTheTreatmentFromInputsAndOutputPlaces) {
-    const SilenceCase& c = GetParam();
+TEST_P(SilenceDecision, ChoosesTheTreatmentFromInputsOutputPlacesAndRest) {
+    const SilenceCase& c = std::get<0>(GetParam());
+    const bool ringing = std::get<1>(GetParam());
+    const double delay = ringing ? kTiny : 0.0;
+    const Expect treatment = c.treatment == Expect::Skip && ringing ? Expect::FlushAndFilter
+                                                                    : c.treatment;
     TestModule module;
     ASSERT_TRUE(module.valid());
     PinArena arena(8);
-    prepare(module, arena, kTiny);
+    prepare(module, arena, delay);
     arena.pin(PIN_INPUT1)[2] = c.left;
     arena.pin(PIN_INPUT2)[2] = c.right;
     arena.pin(PIN_OUTPUT1)[2] = c.output1;
@@ -93,7 +104,7 @@ TEST_P(SilenceDecision, ChoosesTheTreatmentFromInputsAndOutputPlaces) {
     const Module& m = *module;
     const float out1 = arena.pin(PIN_OUTPUT1)[2];
     const float out2 = arena.pin(PIN_OUTPUT2)[2];
-    switch (c.treatment) {
+    switch (treatment) {
         case Expect::Skip:
             // The zero inputs go out with their signs; no filter, counter or
             // cache moves.
@@ -111,7 +122,7 @@ TEST_P(SilenceDecision, ChoosesTheTreatmentFromInputsAndOutputPlaces) {
             EXPECT_EQ(m.pollCounter, kCounterBetweenPolls + 1);
             // The delay values of band 1 moved on by one sample; what was
             // x1 is now x2, flushed to zero or not.
-            const double shifted = c.treatment == Expect::Filter ? kTiny : 0.0;
+            const double shifted = treatment == Expect::Filter ? delay : 0.0;
             for (const BandFilter* band : m.bands) {
                 EXPECT_TRUE(sameBits(band->leftX2, shifted)) << show(band->leftX2);
                 EXPECT_TRUE(sameBits(band->leftY2, shifted)) << show(band->leftY2);
@@ -125,7 +136,71 @@ TEST_P(SilenceDecision, ChoosesTheTreatmentFromInputsAndOutputPlaces) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, SilenceDecision, ::testing::ValuesIn(kSilenceCases));
+INSTANTIATE_TEST_SUITE_P(
+    Samples, SilenceDecision,
+    ::testing::Combine(::testing::ValuesIn(kSilenceCases), ::testing::Bool()),
+    [](const ::testing::TestParamInfo<std::tuple<SilenceCase, bool>>& info) {
+        std::string name = std::string(std::get<1>(info.param) ? "ringing_" : "at_rest_") +
+                           std::get<0>(info.param).name;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return name + "_" + std::to_string(info.index);
+    });
+
+// ---------------------------------------------------------------------------
+
+// At rest means every one of the forty delay values is zero, of either sign;
+// one value anywhere else keeps the silent frame filtered.
+struct RestCase {
+    const char* name;
+    int band;           // -1: none set
+    int value;          // 0..7: leftY1, leftY2, leftX1, leftX2, rightY1, ... rightX2
+    double setTo;
+    bool skipped;
+};
+
+std::ostream& operator<<(std::ostream& os, const RestCase& c) { return os << c.name; }
+
+double& delayValue(BandFilter& band, int which) {
+    double* values[8] = {&band.leftY1,  &band.leftY2,  &band.leftX1,  &band.leftX2,
+                         &band.rightY1, &band.rightY2, &band.rightX1, &band.rightX2};
+    return *values[which];
+}
+
+const RestCase kRestCases[] = {
+    {"every value +0.0", -1, 0, 0.0, true},
+    {"band 3 rightX1 -0.0", 2, 6, -0.0, true},
+    {"band 1 leftY1 a denormal", 0, 0, 1e-310, false},
+    {"band 5 rightX2 a denormal", 4, 7, -1e-310, false},
+    {"band 2 leftX2 just above the flush", 1, 3, 1e-37, false},
+    {"band 4 rightY2 NaN", 3, 5, std::nan(""), false},
+    {"band 5 leftX1 infinite", 4, 2, HUGE_VAL, false},
+};
+
+class RestTest : public ::testing::TestWithParam<RestCase> {};
+
+TEST_P(RestTest, OnlyFiltersAtRestLetASilentFrameThrough) {
+    const RestCase& c = GetParam();
+    TestModule module;
+    ASSERT_TRUE(module.valid());
+    PinArena arena(8);
+    prepare(module, arena, 0.0);
+    if (c.band >= 0) delayValue(*module->bands[c.band], c.value) = c.setTo;
+    arena.fill(PIN_INPUT1, 0.0f);
+    arena.fill(PIN_INPUT2, -0.0f);
+    arena.fill(PIN_OUTPUT1, 0.5f);  // the table lets these frames through
+    arena.fill(PIN_OUTPUT2, 0.25f);
+
+    module.process(0, 1);
+
+    EXPECT_EQ(module->pollCounter, kCounterBetweenPolls + (c.skipped ? 0 : 1));
+    if (c.skipped) {
+        EXPECT_TRUE(sameBits(arena.pin(PIN_OUTPUT1)[0], 0.0f));
+        EXPECT_TRUE(sameBits(arena.pin(PIN_OUTPUT2)[0], -0.0f));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DelayValues, RestTest, ::testing::ValuesIn(kRestCases));
 
 // ---------------------------------------------------------------------------
 

@@ -311,11 +311,13 @@ inline int32_t typeFromControl(float control) {
     return static_cast<int32_t>(std::trunc(t));
 }
 
-inline bool finiteDelays(const BandFilter& f) {
+// Delay values a band can carry on with: finite and no further than 2^40
+// from zero (beyond that a band has been pumped up and restarts).
+inline bool saneDelays(const BandFilter& f) {
     const double v[8] = {f.leftY1,  f.leftY2,  f.leftX1,  f.leftX2,
                          f.rightY1, f.rightY2, f.rightX1, f.rightX2};
     for (double x : v)
-        if (!std::isfinite(x)) return false;
+        if (!std::isfinite(x) || std::fabs(x) > 1099511627776.0) return false;
     return true;
 }
 
@@ -346,9 +348,9 @@ inline void poll(LoopState& s, float* const* at) {
             s.bandType[band] = typeFromControl(t);
             designBand(&filter, s.bandType[band], tenTimes(f), tenTimes(q), tenTimes(g));
         }
-        // A band whose delay values went non-finite restarts from silence
-        // as soon as its design is finite.
-        if (!finiteDelays(filter) && finiteCoefficients(filter)) {
+        // A band whose delay values went non-finite or ran away restarts
+        // from silence as soon as its design is finite.
+        if (!saneDelays(filter) && finiteCoefficients(filter)) {
             filter.leftY1 = filter.leftY2 = filter.leftX1 = filter.leftX2 = 0.0;
             filter.rightY1 = filter.rightY2 = filter.rightX1 = filter.rightX2 = 0.0;
         }
@@ -371,6 +373,7 @@ inline float section(const BandFilter& f, double& x1, double& x2, double& y1, do
 // How often each treatment came up, so a random run can show what it covered.
 struct Tally {
     long filtered = 0, flushed = 0, skipped = 0, polls = 0;
+    long cameToRest = 0;  // skips right after a silent frame that was still filtered
 };
 
 // process(module, bufferOffset, sampleCount) on a copy of the loop state and
@@ -386,6 +389,7 @@ inline void process(LoopState& s, float* const* pinVariables, int32_t bufferOffs
     float*& in2 = at[1];
     float*& out1 = at[22];
     float*& out2 = at[23];
+    bool silenceFiltered = false;
     for (int32_t n = 0; n < sampleCount; ++n) {
         s.leftSample = *in1;
         s.rightSample = *in2;
@@ -397,9 +401,17 @@ inline void process(LoopState& s, float* const* pinVariables, int32_t bufferOffs
             const float z = *out2 == 0.0f ? 1.0f : 0.0f;
             const float a = *out1 + z;
             const bool nearZero = -1e-18 < a && a < 1e-18;
-            skip = !nearZero;
-            flushFirst = nearZero;
+            // Skipped only while every band rests; a ringing filter goes on.
+            bool resting = true;
+            for (const BandFilter& f : s.bands)
+                for (double v : {f.leftY1, f.leftY2, f.leftX1, f.leftX2, f.rightY1, f.rightY2,
+                                 f.rightX1, f.rightX2})
+                    resting = resting && v == 0.0;
+            skip = !nearZero && resting;
+            flushFirst = !skip;
         }
+        if (skip && silenceFiltered) ++count.cameToRest;
+        silenceFiltered = leftZero && rightZero && !skip;
         if (skip) {
             ++count.skipped;
             for (int pin = 2; pin < 22; ++pin) at[pin] += 1;
@@ -522,7 +534,7 @@ private:
     void changeControls() {
         if (!rng_.chance(40)) return;
         BandControls& c = controls_[rng_.below(kBandCount)];
-        switch (rng_.below(6)) {
+        switch (rng_.below(7)) {
             case 0:
                 c.freq = 1.0f + static_cast<float>(rng_.below(2000));
                 break;
@@ -537,6 +549,11 @@ private:
                 break;
             case 4:
                 c.freq = withBursts_ && rng_.chance(30) ? kNaN : -c.freq;
+                break;
+            case 5:
+                // No band with a response: two silent frames bring every
+                // band to rest, so silence is let through again.
+                for (BandControls& band : controls_) band.type = 20.0f;
                 break;
             default:
                 c = activeBands()[rng_.below(kBandCount)];
