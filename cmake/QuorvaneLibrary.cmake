@@ -11,6 +11,9 @@ set(QUORVANE_SOURCES
   equaliser/poll.cpp
   equaliser/process.cpp
   equaliser/paired_kernel.cpp
+  equaliser/loud_pipeline.cpp
+  equaliser/avx_steps.cpp
+  equaliser/kernel_path.cpp
 )
 
 add_library(quorvane_objects OBJECT ${QUORVANE_SOURCES})

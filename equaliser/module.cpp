@@ -1,5 +1,7 @@
 #include "equaliser/module.h"
 
+#include "equaliser/kernel_path.h"
+
 #include <cmath>
 #include <limits>
 
@@ -70,6 +72,9 @@ void Module::open() {
     // NaN: the last usable one stays.
     const float rate = getSampleRate();
     if (rate > 0.0f && std::isfinite(rate)) sampleRate = rate;
+    // The processing loop's instruction set, chosen here rather than in the
+    // audio path, which must not wait on anything.
+    eq::chooseKernelPath();
 
     // Everything the earlier open allocated is released first; a failed
     // allocation leaves the instance on the do-nothing process function, with

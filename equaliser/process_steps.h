@@ -101,4 +101,13 @@ inline int32_t toFilterType(float typeControl) {
 // from silence once its coefficients are finite again.
 void poll(Module& module, float* const* controlPins, int32_t controlIndex);
 
+// One band's part of a poll: the same reading, redesign and restart for
+// band `band` alone (bands never depend on each other's designs), so a
+// pipeline that runs the bands a frame apart can poll each band as its turn
+// comes. True when the band's coefficients or delay values changed.
+bool pollBand(Module& module, int band, float* const* controlPins, int32_t controlIndex);
+
+// The largest delay value a band keeps at a poll (see poll.cpp).
+constexpr double kMaxDelayMagnitude = 1099511627776.0;  // 2^40
+
 }  // namespace eq

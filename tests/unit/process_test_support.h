@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "equaliser/band_filter.h"
+#include "equaliser/kernel_path.h"
 #include "equaliser/module.h"
 #include "host_interface/module_record.h"
 #include "host_interface/se_module_base.h"
@@ -495,8 +496,12 @@ private:
         float* right = arena.pin(PIN_INPUT2);
         size_t i = 0;
         while (i < arena.length()) {
-            const size_t run = 1 + static_cast<size_t>(rng_.below(48));
-            const int32_t kind = rng_.below(100);
+            // Now and then a long loud stretch, which runs through the
+            // pipeline across polls.
+            const bool long_ = rng_.chance(8);
+            const size_t run = long_ ? 60 + static_cast<size_t>(rng_.below(200))
+                                     : 1 + static_cast<size_t>(rng_.below(48));
+            const int32_t kind = long_ ? 60 + rng_.below(37) : rng_.below(100);
             for (size_t j = 0; j < run && i < arena.length(); ++j, ++i) {
                 float l = rng_.noise(0.8f);
                 float r = rng_.noise(0.8f);
@@ -613,11 +618,17 @@ inline void applySharing(PinArena& arena, const Sharing& sharing) {
 // buffers, and checks after every block that all three agree bit for bit on
 // every buffer word and on the loop state.
 inline void expectAgreementOnRandomRun(const Sharing& sharing, uint64_t seed, int blocks,
-                                       bool bursts, model::Tally* tally = nullptr) {
+                                       bool bursts, model::Tally* tally = nullptr,
+                                       eq::KernelPath path = eq::kernelPath()) {
     constexpr size_t kLength = 300;
     TestModule fast;
     TestModule reference;
     ASSERT_TRUE(fast.valid() && reference.valid());
+    struct Restore {
+        eq::KernelPath saved = eq::kernelPath();
+        ~Restore() { eq::setKernelPath(saved); }
+    } restore;
+    ASSERT_TRUE(eq::setKernelPath(path));
     PinArena a(kLength), b(kLength), c(kLength);
     applySharing(a, sharing);
     applySharing(b, sharing);

@@ -1,0 +1,147 @@
+// Every instruction-set path of the loop computes the very bits of the
+// sample-by-sample definition: long loud runs through the pipeline (polls on
+// the way, controls moving at every poll, bands running away, NaN bursts),
+// and the random multi-block runs with every buffer layout.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "equaliser/kernel_path.h"
+#include "process_test_support.h"
+
+namespace {
+
+using namespace looptest;
+
+struct PathName {
+    eq::KernelPath path;
+    const char* name;
+};
+
+const PathName kPaths[] = {{eq::KernelPath::Sse2, "sse2"}, {eq::KernelPath::Avx, "avx"}};
+
+// Forces a path for the test's duration (open chooses again, so this comes
+// after the modules are made).
+class UsingPath {
+public:
+    explicit UsingPath(eq::KernelPath path) : saved_(eq::kernelPath()), usable_(eq::setKernelPath(path)) {}
+    ~UsingPath() { eq::setKernelPath(saved_); }
+    bool usable() const { return usable_; }
+
+private:
+    eq::KernelPath saved_;
+    bool usable_;
+};
+
+enum class Loud { Steady, ControlsMoveAtEveryPoll, RunawayBand, NaNBurst };
+
+struct LoudCase {
+    const char* name;
+    Loud kind;
+    int32_t counter;  // poll counter when the run begins
+    int32_t offset;
+    int32_t count;
+    bool inPlace;
+};
+
+const LoudCase kLoudCases[] = {
+    {"48 frames, a poll due", Loud::Steady, 32, 0, 48, false},
+    {"1000 frames, counter 7", Loud::Steady, 7, 3, 1000, false},
+    {"4096 frames in place", Loud::Steady, 19, 0, 4096, true},
+    {"129 frames, counter 1", Loud::Steady, 1, 5, 129, false},
+    {"controls move at every poll", Loud::ControlsMoveAtEveryPoll, 32, 0, 1000, false},
+    {"controls move, counter 13, in place", Loud::ControlsMoveAtEveryPoll, 13, 1, 777, true},
+    {"a band ran away, the poll while filling", Loud::RunawayBand, 25, 0, 300, false},
+    {"a band ran away, the poll in the steady steps", Loud::RunawayBand, 5, 0, 300, false},
+    {"a NaN burst", Loud::NaNBurst, 32, 2, 1500, false},
+    {"a NaN burst, in place", Loud::NaNBurst, 9, 0, 600, true},
+};
+
+std::ostream& operator<<(std::ostream& os, const LoudCase& c) { return os << c.name; }
+
+class LoudRuns : public ::testing::TestWithParam<std::tuple<LoudCase, PathName>> {};
+
+TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
+    const LoudCase& c = std::get<0>(GetParam());
+    const PathName& path = std::get<1>(GetParam());
+    const size_t length = static_cast<size_t>(c.offset + c.count);
+    TestModule fast, reference;
+    ASSERT_TRUE(fast.valid() && reference.valid());
+    UsingPath using_(path.path);
+    if (!using_.usable()) GTEST_SKIP() << "no AVX here";
+    PinArena a(length), b(length);
+    if (c.inPlace) {
+        for (PinArena* arena : {&a, &b}) {
+            arena->share(PIN_OUTPUT1, PIN_INPUT1);
+            arena->share(PIN_OUTPUT2, PIN_INPUT2);
+        }
+    }
+    a.attach(*fast);
+    fillActiveControls(a);
+    Rng rng(static_cast<uint64_t>(c.count) * 31 + static_cast<uint64_t>(c.kind));
+    fillNoise(a, PIN_INPUT1, rng, 0.9f);
+    fillNoise(a, PIN_INPUT2, rng, 0.9f);
+    if (c.kind == Loud::ControlsMoveAtEveryPoll) {
+        for (int band = 0; band < kBandCount; ++band)
+            for (size_t i = 0; i < length; ++i) {
+                const float step = static_cast<float>(i);
+                a.pin(controlPin(band, CONTROL_FREQ))[i] = activeBands()[band].freq + 0.37f * step;
+                a.pin(controlPin(band, CONTROL_GAIN))[i] = 0.5f - 0.0003f * step;
+                a.pin(controlPin(band, CONTROL_Q))[i] = 0.05f + 0.0001f * step;
+                a.pin(controlPin(band, CONTROL_TYPE))[i] = static_cast<float>((i / 64) % 9);
+            }
+    }
+    if (c.kind == Loud::NaNBurst)
+        for (size_t i = length / 3; i < length / 3 + 5; ++i) a.pin(PIN_INPUT1)[i] = kNaN;
+    b.copyContents(a);
+    b.attach(*reference);
+
+    // A first frame designs every band; then the counter is set.
+    fast.process(0, 1);
+    reference.processSampleBySample(0, 1);
+    fast->pollCounter = reference->pollCounter = c.counter;
+    if (c.kind == Loud::RunawayBand)
+        for (TestModule* module : {&fast, &reference}) {
+            // Band 3 pumped beyond any signal: it restarts at the run's first poll.
+            BandFilter& band = *(*module)->bands[2];
+            band.leftY1 = band.rightY2 = 3e12;
+        }
+    fast.process(c.offset, c.count);
+    reference.processSampleBySample(c.offset, c.count);
+
+    EXPECT_TRUE(sameSamples(a.storage(), b.storage()));
+    EXPECT_TRUE(sameState(stateOf(*fast), stateOf(*reference)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pipeline, LoudRuns, ::testing::Combine(::testing::ValuesIn(kLoudCases), ::testing::ValuesIn(kPaths)),
+    [](const ::testing::TestParamInfo<std::tuple<LoudCase, PathName>>& info) {
+        std::string name = std::string(std::get<1>(info.param).name) + "_" + std::get<0>(info.param).name;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return name;
+    });
+
+class RandomRunsOnEveryPath : public ::testing::TestWithParam<PathName> {};
+
+TEST_P(RandomRunsOnEveryPath, AgreeWithTheDefinitionAndTheModel) {
+    if (GetParam().path == eq::KernelPath::Avx && !eq::avxAvailable()) GTEST_SKIP() << "no AVX here";
+    const Sharing layouts[] = {
+        {"separate buffers", {}, 0},
+        {"both outputs in place", {{PIN_OUTPUT1, PIN_INPUT1, 0}, {PIN_OUTPUT2, PIN_INPUT2, 0}}, 2},
+        {"Output1 on Freq1", {{PIN_OUTPUT1, controlPin(0, CONTROL_FREQ), 0}}, 1},
+    };
+    for (const Sharing& layout : layouts)
+        for (uint64_t seed = 300; seed < 306; ++seed) {
+            expectAgreementOnRandomRun(layout, seed, 30, seed % 2 == 0, nullptr, GetParam().path);
+            if (HasFatalFailure()) return;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, RandomRunsOnEveryPath, ::testing::ValuesIn(kPaths),
+                         [](const ::testing::TestParamInfo<PathName>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
