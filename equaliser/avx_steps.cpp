@@ -18,8 +18,6 @@ namespace eq {
 
 namespace {
 
-constexpr int kPairs = 3;
-
 QV_AVX inline __m256d join(__m128d low, __m128d high) {
     return _mm256_insertf128_pd(_mm256_castpd128_pd256(low), high, 1);
 }
@@ -28,15 +26,14 @@ QV_AVX inline __m128d half(__m256d v, int which) {
     return which == 0 ? _mm256_castpd256_pd128(v) : _mm256_extractf128_pd(v, 1);
 }
 
-// Band k's lane pair in pair register p's lower (k even) or upper half.
+// Bands 2p and 2p + 1 side by side (band 5 beside zeros).
 QV_AVX inline __m256d pairOf(const __m128d* perBand, int p) {
     return 2 * p + 1 < kBandCount ? join(perBand[2 * p], perBand[2 * p + 1])
                                   : join(perBand[2 * p], _mm_setzero_pd());
 }
 
-QV_AVX inline __m256d inputsAt(const PipelineLanes& lanes, int p, int32_t index) {
-    return 2 * p + 1 < kBandCount ? join(lanes.signal[2 * p][index], lanes.signal[2 * p + 1][index])
-                                  : join(lanes.signal[2 * p][index], _mm_setzero_pd());
+QV_AVX inline __m256d linesAt(const PipelineLanes& lanes, int p, int32_t index) {
+    return _mm256_load_pd(reinterpret_cast<const double*>(&lanes.signal[p][index][0]));
 }
 
 QV_AVX inline __m256d magnitude(__m256d v) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), v); }
@@ -56,8 +53,11 @@ QV_AVX inline bool withinBound(__m256d y1, __m256d y2, __m256d x1, __m256d x2, i
 
 QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
                               const RunawayCheck* checks, int32_t checkCount) {
+    // Only the recursions' own state stays in registers through the loop;
+    // inputs come from the lines and the coefficients from memory, which
+    // they never leave, so nothing is written back to the stack per step.
     __m256d b0[kPairs], b1[kPairs], b2[kPairs], a1[kPairs], a2[kPairs];
-    __m256d x1[kPairs], x2[kPairs], y1[kPairs], y2[kPairs];
+    __m256d y1[kPairs], y2[kPairs];
     for (int p = 0; p < kPairs; ++p) {
         b0[p] = pairOf(lanes.b0, p);
         b1[p] = pairOf(lanes.b1, p);
@@ -66,42 +66,45 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
         a2[p] = pairOf(lanes.a2, p);
         y1[p] = pairOf(lanes.y1, p);
         y2[p] = pairOf(lanes.y2, p);
-        x1[p] = inputsAt(lanes, p, from + 1);
-        x2[p] = inputsAt(lanes, p, from);
     }
     int32_t next = 0;
     int32_t u = from;
     for (; u < to; ++u) {
         if (next < checkCount && checks[next].step == u) {
+            // The pair picked by constant indices only: an array indexed at
+            // run time would have to live in memory through the loop.
             const int k = checks[next].band;
-            if (!withinBound(y1[k / 2], y2[k / 2], x1[k / 2], x2[k / 2], k % 2)) break;
+            bool within = true;
+#pragma GCC unroll 3
+            for (int p = 0; p < kPairs; ++p)
+                if (p == k / 2)
+                    within = withinBound(y1[p], y2[p], linesAt(lanes, p, u + 1), linesAt(lanes, p, u),
+                                         k % 2);
+            if (!within) break;
             ++next;
         }
-        __m256d y[kPairs];
+        const int32_t ahead = u + kHistory + kSkew;
 #pragma GCC unroll 3
         for (int p = 0; p < kPairs; ++p) {
-            const __m256d x = inputsAt(lanes, p, u + kHistory);
             // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, in that order, per lane.
-            __m256d sum = _mm256_mul_pd(b0[p], x);
-            sum = _mm256_add_pd(sum, _mm256_mul_pd(b1[p], x1[p]));
-            sum = _mm256_add_pd(sum, _mm256_mul_pd(b2[p], x2[p]));
-            sum = _mm256_sub_pd(sum, _mm256_mul_pd(a1[p], y1[p]));
-            sum = _mm256_sub_pd(sum, _mm256_mul_pd(a2[p], y2[p]));
-            x2[p] = x1[p];
-            x1[p] = x;
+            __m256d y = _mm256_mul_pd(b0[p], linesAt(lanes, p, u + 2));
+            y = _mm256_add_pd(y, _mm256_mul_pd(b1[p], linesAt(lanes, p, u + 1)));
+            y = _mm256_add_pd(y, _mm256_mul_pd(b2[p], linesAt(lanes, p, u)));
+            y = _mm256_sub_pd(y, _mm256_mul_pd(a1[p], y1[p]));
+            y = _mm256_sub_pd(y, _mm256_mul_pd(a2[p], y2[p]));
             y2[p] = y1[p];
-            y1[p] = sum;
-            y[p] = sum;
+            y1[p] = y;
+            if (p == kPairs - 1) {
+                storeFrame(_mm256_cvtpd_ps(y), lanes.stage1 + u, lanes.stage2 + u);
+            } else {
+                // The signal between bands is a float: round each lane and
+                // widen it again, for the next band of the pair and the
+                // first of the next pair.
+                const __m256d out = _mm256_cvtps_pd(_mm256_cvtpd_ps(y));
+                lanes.signal[p][ahead][1] = half(out, 0);
+                lanes.signal[p + 1][ahead][0] = half(out, 1);
+            }
         }
-        // The signal between bands is a float: round each lane and widen it again.
-        const int32_t ahead = u + kHistory + kSkew;
-        const __m256d first = _mm256_cvtps_pd(_mm256_cvtpd_ps(y[0]));
-        const __m256d second = _mm256_cvtps_pd(_mm256_cvtpd_ps(y[1]));
-        lanes.signal[1][ahead] = half(first, 0);
-        lanes.signal[2][ahead] = half(first, 1);
-        lanes.signal[3][ahead] = half(second, 0);
-        lanes.signal[4][ahead] = half(second, 1);
-        storeFrame(_mm256_cvtpd_ps(y[2]), lanes.stage1 + u, lanes.stage2 + u);
     }
     for (int p = 0; p < kPairs; ++p)
         for (int which = 0; which < 2 && 2 * p + which < kBandCount; ++which) {

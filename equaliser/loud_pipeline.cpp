@@ -24,6 +24,10 @@ inline bool withinBound(__m128d y1, __m128d y2, __m128d x1, __m128d x2) {
 
 constexpr int32_t kNever = INT32_MAX;
 
+// A band's polls come every kPollInterval frames; it must have taken one
+// before the band after it reaches the next.
+static_assert(kLag < kPollInterval, "the pipeline is shorter than the poll spacing");
+
 class Pipeline {
 public:
     Pipeline(LoudRunPlace place, int32_t n)
@@ -45,7 +49,7 @@ public:
             // distance (modulo 4 KiB) from another makes the processor take
             // an output store for one that an input load depends on.
             for (int32_t u = 0; u < count && chunk + u < n_; ++u)
-                lanes_.signal[0][u + kHistory] = loadFrame(in1 + chunk + u, in2 + chunk + u);
+                line(lanes_, 0, u + kHistory) = loadFrame(in1 + chunk + u, in2 + chunk + u);
             runChunk(chunk, count);
             giveOut(chunk, count, out1, out2);
             if (chunk + count < steps) turnSignalLines();
@@ -62,14 +66,16 @@ public:
 
 private:
     void enter() {
+        // Band 5's neighbour in the pair layout: a line of zeros.
+        for (int32_t i = 0; i < kSignalLength; ++i) lanes_.signal[kPairs - 1][i][1] = _mm_setzero_pd();
         for (int k = 0; k < kBandCount; ++k) {
             const PairedBand& band = place_.state.band[k];
             loadCoefficients(k);
             lanes_.y1[k] = band.y1;
             lanes_.y2[k] = band.y2;
             // Band k takes frame 0 at step kSkew * k, from signal[k][that + 2].
-            lanes_.signal[k][kSkew * k] = band.x2;
-            lanes_.signal[k][kSkew * k + 1] = band.x1;
+            line(lanes_, k, kSkew * k) = band.x2;
+            line(lanes_, k, kSkew * k + 1) = band.x1;
         }
     }
 
@@ -95,9 +101,9 @@ private:
 
     // What the lines hold beyond this chunk's steps moves to their start.
     void turnSignalLines() {
-        for (int k = 0; k < kBandCount; ++k)
+        for (int p = 0; p < kPairs; ++p)
             for (int32_t j = 0; j < kHistory + kSkew; ++j)
-                lanes_.signal[k][j] = lanes_.signal[k][kChunk + j];
+                for (int h = 0; h < 2; ++h) lanes_.signal[p][j][h] = lanes_.signal[p][kChunk + j][h];
     }
 
     // Step chunk + u gave band 5's output for frame chunk + u - kLag.
@@ -114,7 +120,8 @@ private:
     }
 
     bool pollFrame(int32_t frame) const {
-        return frame >= firstPoll_ && frame < n_ && (frame - firstPoll_) % kPollInterval == 0;
+        static_assert((kPollInterval & (kPollInterval - 1)) == 0, "polls a power of two apart");
+        return frame >= firstPoll_ && frame < n_ && ((frame - firstPoll_) & (kPollInterval - 1)) == 0;
     }
 
     // The next step, from t on, at which a band takes its part of a poll on
@@ -135,21 +142,19 @@ private:
                 ++u;
                 continue;
             }
-            if (t == nextPoll_) {
-                lookAtPoll(t);
-                continue;
-            }
+            lookAhead(t, chunk + count);
             int32_t end = count;
-            for (int32_t limit : {nextPoll_, n_ - 1, nextExactStep(t)})
+            // Never past a poll not looked at yet.
+            for (int32_t limit : {n_ - 1, nextExactStep(t), nextPoll_})
                 if (limit != kNever && limit - chunk < end) end = limit - chunk;
-            RunawayCheck checks[kBandCount];
+            RunawayCheck checks[kMaxChecks];
             int32_t checkCount = 0;
-            for (int32_t i = checksDone_; i < kBandCount && pending_[i].step < chunk + end; ++i)
-                checks[checkCount++] = {pending_[i].step - chunk, pending_[i].band};
+            for (int32_t i = checksDone_; i < checksQueued_ && queue_[i].step < chunk + end; ++i)
+                checks[checkCount++] = {queue_[i].step - chunk, queue_[i].band};
             const int32_t stop = kernelPath() == KernelPath::Avx
                                      ? avxSteadySteps(lanes_, u, end, checks, checkCount)
                                      : sse2SteadySteps(lanes_, u, end, checks, checkCount);
-            while (checksDone_ < kBandCount && pending_[checksDone_].step < chunk + stop) ++checksDone_;
+            while (checksDone_ < checksQueued_ && queue_[checksDone_].step < chunk + stop) ++checksDone_;
             u = stop;
             if (stop < end) {
                 // A band ran away: it takes its poll on its own.
@@ -160,26 +165,33 @@ private:
         }
     }
 
-    // At step t, before band 1 takes the polling frame t. When no band's
-    // controls moved, each band needs only its runaway check when its turn
-    // comes; otherwise every band polls on its own.
-    void lookAtPoll(int32_t t) {
+    // Looks at the polls ahead of step t, up to step `until`, before band 1
+    // reaches them. When no band's controls moved at a poll, each band needs
+    // only its runaway check when its turn comes; otherwise every band takes
+    // that poll on its own, and nothing further is looked at until they
+    // have (a redesign changes the caches later polls are compared with).
+    void lookAhead(int32_t t, int32_t until) {
+        if (exactPoll_ >= 0 && t <= exactPoll_ + kLag) return;
+        for (int32_t i = checksDone_; i < checksQueued_; ++i) queue_[i - checksDone_] = queue_[i];
+        checksQueued_ -= checksDone_;
+        checksDone_ = 0;
         Module& m = place_.module;
-        const int32_t at = place_.controlIndex + (t - firstPoll_);
-        bool moved = false;
-        for (int k = 0; k < kBandCount && !moved; ++k) {
-            float* const* c = place_.controls + 4 * k;
-            moved = !(c[CONTROL_FREQ][at] == m.cachedFreq[k] && c[CONTROL_GAIN][at] == m.cachedGain[k] &&
-                      c[CONTROL_Q][at] == m.cachedQ[k] && c[CONTROL_TYPE][at] == m.cachedType[k]);
+        while (nextPoll_ < until && nextPoll_ < n_ - 1 && checksQueued_ + kBandCount <= kMaxChecks) {
+            const int32_t at = place_.controlIndex + (nextPoll_ - firstPoll_);
+            bool moved = false;
+            for (int k = 0; k < kBandCount && !moved; ++k) {
+                float* const* c = place_.controls + 4 * k;
+                moved = !(c[CONTROL_FREQ][at] == m.cachedFreq[k] && c[CONTROL_GAIN][at] == m.cachedGain[k] &&
+                          c[CONTROL_Q][at] == m.cachedQ[k] && c[CONTROL_TYPE][at] == m.cachedType[k]);
+            }
+            const int32_t poll = nextPoll_;
+            nextPoll_ += kPollInterval;
+            if (moved) {
+                exactPoll_ = poll;
+                return;
+            }
+            for (int k = 0; k < kBandCount; ++k) queue_[checksQueued_++] = {poll + kSkew * k, k};
         }
-        if (moved) {
-            exactPoll_ = t;
-            checksDone_ = kBandCount;
-        } else {
-            for (int k = 0; k < kBandCount; ++k) pending_[k] = {t + kSkew * k, k};
-            checksDone_ = 0;
-        }
-        nextPoll_ += kPollInterval;
     }
 
     // Step chunk + u, band by band: filling, draining, the last frame of
@@ -190,19 +202,20 @@ private:
             const int32_t frame = t - kSkew * k;
             if (frame < 0 || frame >= n_) continue;
             if (pollFrame(frame)) pollBand(k, frame, u);
-            const __m128d* in = lanes_.signal[k] + u;
-            __m128d y = _mm_mul_pd(lanes_.b0[k], in[2]);
-            y = _mm_add_pd(y, _mm_mul_pd(lanes_.b1[k], in[1]));
-            y = _mm_add_pd(y, _mm_mul_pd(lanes_.b2[k], in[0]));
+            const __m128d x = line(lanes_, k, u + 2);
+            const __m128d x1 = line(lanes_, k, u + 1);
+            __m128d y = _mm_mul_pd(lanes_.b0[k], x);
+            y = _mm_add_pd(y, _mm_mul_pd(lanes_.b1[k], x1));
+            y = _mm_add_pd(y, _mm_mul_pd(lanes_.b2[k], line(lanes_, k, u)));
             y = _mm_sub_pd(y, _mm_mul_pd(lanes_.a1[k], lanes_.y1[k]));
             y = _mm_sub_pd(y, _mm_mul_pd(lanes_.a2[k], lanes_.y2[k]));
             lanes_.y2[k] = lanes_.y1[k];
             lanes_.y1[k] = y;
-            if (frame == n_ - 1) lastInput_[k] = in[2], inputBefore_[k] = in[1];
+            if (frame == n_ - 1) lastInput_[k] = x, inputBefore_[k] = x1;
             if (k == kBandCount - 1)
                 storeFrame(_mm_cvtpd_ps(y), lanes_.stage1 + u, lanes_.stage2 + u);
             else
-                lanes_.signal[k + 1][u + kHistory + kSkew] = throughFloat(y);
+                line(lanes_, k + 1, u + kHistory + kSkew) = throughFloat(y);
         }
     }
 
@@ -213,16 +226,17 @@ private:
         Module& m = place_.module;
         const int32_t at = place_.controlIndex + (frame - firstPoll_);
         float* const* c = place_.controls + 4 * k;
-        __m128d* in = lanes_.signal[k] + u;
+        __m128d& x1 = line(lanes_, k, u + 1);
+        __m128d& x2 = line(lanes_, k, u);
         if (c[CONTROL_FREQ][at] == m.cachedFreq[k] && c[CONTROL_GAIN][at] == m.cachedGain[k] &&
             c[CONTROL_Q][at] == m.cachedQ[k] && c[CONTROL_TYPE][at] == m.cachedType[k] &&
-            withinBound(lanes_.y1[k], lanes_.y2[k], in[1], in[0]))
+            withinBound(lanes_.y1[k], lanes_.y2[k], x1, x2))
             return;
         PairedBand band;
         band.y1 = lanes_.y1[k];
         band.y2 = lanes_.y2[k];
-        band.x1 = in[1];
-        band.x2 = in[0];
+        band.x1 = x1;
+        band.x2 = x2;
         BandFilter& filter = *m.bands[k];
         storeDelays(band, filter);
         eq::pollBand(m, k, place_.controls, at);
@@ -230,17 +244,20 @@ private:
         loadCoefficients(k);
         lanes_.y1[k] = band.y1;
         lanes_.y2[k] = band.y2;
-        in[1] = band.x1;
-        in[0] = band.x2;
+        x1 = band.x1;
+        x2 = band.x2;
     }
 
     LoudRunPlace place_;
     const int32_t n_;
     const int32_t firstPoll_;  // run frame of the first poll (0: the first frame polls)
-    int32_t nextPoll_;         // the next poll not yet looked at
+    int32_t nextPoll_;         // the next poll not looked at yet
     int32_t exactPoll_ = -1;   // the last poll whose bands poll on their own
-    RunawayCheck pending_[kBandCount] = {};  // steps of the last poll's checks
-    int32_t checksDone_ = kBandCount;
+    // Runaway checks of the polls looked at ahead, by step.
+    static constexpr int32_t kMaxChecks = kBandCount * (kChunk / kPollInterval + 2);
+    RunawayCheck queue_[kMaxChecks] = {};
+    int32_t checksQueued_ = 0;
+    int32_t checksDone_ = 0;
     __m128d lastInput_[kBandCount];
     __m128d inputBefore_[kBandCount];
     __m128 last_ = _mm_setzero_ps();
@@ -261,17 +278,21 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ru
     int32_t u = from;
     for (; u < to; ++u) {
         if (next < checkCount && checks[next].step == u) {
-            const int32_t k = checks[next].band;
-            const __m128d* in = lanes.signal[k] + u;
-            if (!withinBound(y1[k], y2[k], in[1], in[0])) break;
+            // The band picked by constant indices only: an array indexed at
+            // run time would have to live in memory through the loop.
+            const int32_t band = checks[next].band;
+            bool within = true;
+#pragma GCC unroll 5
+            for (int k = 0; k < kBandCount; ++k)
+                if (k == band) within = withinBound(y1[k], y2[k], line(lanes, k, u + 1), line(lanes, k, u));
+            if (!within) break;
             ++next;
         }
 #pragma GCC unroll 5
         for (int k = 0; k < kBandCount; ++k) {
-            const __m128d* in = lanes.signal[k] + u;
-            __m128d y = _mm_mul_pd(lanes.b0[k], in[2]);
-            y = _mm_add_pd(y, _mm_mul_pd(lanes.b1[k], in[1]));
-            y = _mm_add_pd(y, _mm_mul_pd(lanes.b2[k], in[0]));
+            __m128d y = _mm_mul_pd(lanes.b0[k], line(lanes, k, u + 2));
+            y = _mm_add_pd(y, _mm_mul_pd(lanes.b1[k], line(lanes, k, u + 1)));
+            y = _mm_add_pd(y, _mm_mul_pd(lanes.b2[k], line(lanes, k, u)));
             y = _mm_sub_pd(y, _mm_mul_pd(lanes.a1[k], y1[k]));
             y = _mm_sub_pd(y, _mm_mul_pd(lanes.a2[k], y2[k]));
             y2[k] = y1[k];
@@ -279,7 +300,7 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ru
             if (k == kBandCount - 1)
                 storeFrame(_mm_cvtpd_ps(y), lanes.stage1 + u, lanes.stage2 + u);
             else
-                lanes.signal[k + 1][u + kHistory + kSkew] = throughFloat(y);
+                line(lanes, k + 1, u + kHistory + kSkew) = throughFloat(y);
         }
     }
 #pragma GCC unroll 5

@@ -26,17 +26,28 @@ constexpr int32_t kSignalLength = kChunk + kHistory + kSkew;
 // The shortest run worth the pipeline's filling and draining.
 constexpr int32_t kMinLoudRun = 48;
 
+constexpr int kPairs = (kBandCount + 1) / 2;
+
 // What the steady steps work on. At chunk step u, band k takes its input
-// from signal[k][u + 2] (its previous two at u + 1 and u) and leaves its
-// output, rounded to float and widened again, in signal[k + 1][u + 2 +
-// kSkew]; band 5 leaves its output in stage1[u] and stage2[u].
+// from line(k, u + 2) (its previous two at u + 1 and u) and leaves its
+// output, rounded to float and widened again, in line(k + 1, u + 2 + kSkew);
+// band 5 leaves its output in stage1[u] and stage2[u]. The lines of bands
+// 2p and 2p + 1 lie side by side, so one 256-bit load takes both; band 5's
+// neighbour is a line of zeros.
 struct PipelineLanes {
     __m128d b0[kBandCount], b1[kBandCount], b2[kBandCount], a1[kBandCount], a2[kBandCount];
     __m128d y1[kBandCount], y2[kBandCount];
-    alignas(32) __m128d signal[kBandCount][kSignalLength];
+    alignas(32) __m128d signal[kPairs][kSignalLength][2];
     alignas(16) float stage1[kChunk];
     alignas(16) float stage2[kChunk];
 };
+
+inline __m128d& line(PipelineLanes& lanes, int band, int32_t index) {
+    return lanes.signal[band >> 1][index][band & 1];
+}
+inline const __m128d& line(const PipelineLanes& lanes, int band, int32_t index) {
+    return lanes.signal[band >> 1][index][band & 1];
+}
 
 // Before chunk step `step`, band `band` polls: it needs no work unless a
 // delay value has reached the runaway bound.
@@ -52,10 +63,6 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ru
                         int32_t checkCount);
 int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const RunawayCheck* checks,
                        int32_t checkCount);
-
-// Band `band`'s delay values at chunk step u, before its section, lie
-// within the runaway bound.
-bool laneWithinBound(const PipelineLanes& lanes, int32_t band, int32_t u);
 
 struct LoudRunPlace {
     Module& module;
