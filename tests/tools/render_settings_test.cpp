@@ -22,7 +22,10 @@ struct GoodBand {
 const GoodBand kGoodBands[] = {
     {"2=peaking,1000Hz,1oct,+6dB", 2, kPeaking, 1000.0, 1.0, WidthUnit::Octaves, 6.0},
     {"5=highshelf,8kHz,q0.7,-3dB", 5, kHighShelf, 8000.0, 0.7, WidthUnit::Q, -3.0},
-    {"1=LOWPASS,80hz", 1, kLowPass, 80.0, 1.0, WidthUnit::Octaves, 0.0},
+    // Low- and high-pass default to Butterworth.
+    {"1=LOWPASS,80hz", 1, kLowPass, 80.0, 0.707, WidthUnit::Q, 0.0},
+    {"2=highpass,80Hz", 2, kHighPass, 80.0, 0.707, WidthUnit::Q, 0.0},
+    {"2=highpass,80Hz,1oct", 2, kHighPass, 80.0, 1.0, WidthUnit::Octaves, 0.0},
     {"3=notch,+0dB,0.5oct,100Hz", 3, kNotch, 100.0, 0.5, WidthUnit::Octaves, 0.0},
     {"4=lowshelf,200Hz", 4, kLowShelf, 200.0, 0.707, WidthUnit::Q, 0.0},
     {"1=bandpass-skirt,1.5kHz,2oct", 1, kBandPassSkirt, 1500.0, 2.0, WidthUnit::Octaves, 0.0},
