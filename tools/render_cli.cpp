@@ -23,6 +23,8 @@ bool parseCount(const std::string& text, int low, int high, int* value) {
     return true;
 }
 
+std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
 // CLI11 reports a missing or repeated value as "--name: <what>"; say it in
 // this program's words.
 std::string describeMismatch(const std::string& what) {
@@ -128,6 +130,14 @@ bool placeFiles(Options* o, const std::vector<std::string>& files, std::string* 
                 *error = "- (standard input) has no name to write under in --out-dir; give INPUT and OUTPUT";
                 return false;
             }
+        // Two inputs of one name would write one output, the second over the first.
+        for (size_t i = 0; i < files.size(); ++i)
+            for (size_t j = 0; j < i; ++j)
+                if (baseName(files[i]) == baseName(files[j])) {
+                    *error = files[j] + " and " + files[i] + " would both be written to " + baseName(files[i]) +
+                             " in --out-dir; render them in two runs";
+                    return false;
+                }
         o->inputs = files;
     } else if (files.size() == 1) {
         *error = "give both INPUT and OUTPUT (or --out-dir DIR with INPUTs, or neither for the demo)";
@@ -188,7 +198,8 @@ const char* usage() {
            "  -h, --help              this text\n"
            "\n"
            "Exit status: 0 done; 1 a file could not be rendered (in a batch: at least one);\n"
-           "2 bad command line; 129, 130, 143 interrupted by SIGHUP, SIGINT, SIGTERM (no partial output).\n";
+           "2 bad command line, preset or automation file; 129, 130, 143 interrupted by SIGHUP,\n"
+           "SIGINT, SIGTERM (no partial output).\n";
 }
 
 bool parseArguments(const std::vector<std::string>& args, Options* options, std::string* error) {

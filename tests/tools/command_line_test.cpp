@@ -65,7 +65,11 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"a missing --out-dir is made", {"-q", "--out-dir", "made/deeper", "in.wav"}, 0, "", {"made"}},
         CommandCase{"--bits and --format together", {"--bits", "16", "--format", "input", "in.wav", "o.wav"}, 2,
                     "not both", {}},
-        CommandCase{"standard input has no name for a batch", {"--out-dir", "d", "-"}, 2, "standard input", {}}));
+        CommandCase{"standard input has no name for a batch", {"--out-dir", "d", "-"}, 2, "standard input", {}},
+        CommandCase{"two inputs of one name in a batch", {"--out-dir", "d", "in.wav", "./in.wav"}, 2,
+                    "would both be written to in.wav", {}},
+        CommandCase{"--save-preset alone only saves", {"--band", "2=peaking,1kHz", "--save-preset", "p.txt"}, 0, "",
+                    {"p.txt"}}));
 
 TEST(CommandLine, HelpListsTheExitStatusesAndVersionIsTheProjects) {
     TempDir dir;

@@ -262,6 +262,20 @@ TEST(Arguments, AcceptTheDemoARenderAndTheirOptions) {
     EXPECT_EQ(o.sampleRate, 44100.0);
     ASSERT_TRUE(parseArguments({"--", "-in.wav", "out.wav"}, &o, &error)) << error;
     EXPECT_EQ(o.input, "-in.wav");
+
+    // A negative gain is a value, not an option; a batch takes every file.
+    ASSERT_TRUE(parseArguments({"--gain", "-6", "--bits", "24", "--dither", "none", "--out-dir", "eq", "a.wav",
+                                "--band", "1=lowpass,5kHz", "b.flac"},
+                               &o, &error))
+        << error;
+    EXPECT_EQ(o.gainDb, -6.0);
+    EXPECT_EQ(o.format, SampleFormat::Pcm24);
+    EXPECT_FALSE(o.dither);
+    EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.wav", "b.flac"}));
+    EXPECT_TRUE(o.bandGiven[0]);
+    ASSERT_TRUE(parseArguments({"-", "-"}, &o, &error)) << error;
+    EXPECT_EQ(o.input, "-");
+    EXPECT_EQ(o.output, "-");
 }
 
 TEST(Arguments, RejectBadCommandLinesWithTheReason) {
@@ -283,6 +297,13 @@ TEST(Arguments, RejectBadCommandLinesWithTheReason) {
         {{"--response", "plot.jpg"}, ".png, .svg or .pdf"},
         {{"--rate", "44100", "in.wav", "out.wav"}, "INPUT brings its own"},
         {{"same.wav", "same.wav"}, "is the input file"},
+        {{"--bits", "12"}, "choose 16, 24, 32 or float"},
+        {{"--dither", "shaped"}, "choose tpdf or none"},
+        {{"--gain", "loud"}, "malformed gain"},
+        {{"--gain", "+50"}, "from -100 to +40 dB"},
+        {{"--gain", "1", "--gain", "2"}, "--gain is given more than once"},
+        {{"--bits", "16", "--format", "float"}, "not both"},
+        {{"", "out.wav"}, "empty file name was given as INPUT"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first.front());
