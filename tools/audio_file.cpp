@@ -349,9 +349,9 @@ bool AudioWriter::write(const float* interleaved, int64_t frames, std::string* e
     for (int64_t i = 0; i < samples; ++i) {
         if (!std::isfinite(interleaved[i])) {
             if (quantiser_) {
-                *error = "sample " + std::to_string(written_ + i / channels_) +
-                         " is NaN or infinite, which " + describeFormat(format_) +
-                         " integer samples cannot hold (write a float .wav or .aiff: --bits float)";
+                *error = "frame " + std::to_string(written_ + i / channels_) + " is NaN or infinite, which " +
+                         describeFormat(format_) + " integer samples cannot hold; write a float .wav or .aiff "
+                         "(--bits float)";
                 return false;
             }
             ++nonFinite_;

@@ -23,8 +23,6 @@ bool parseCount(const std::string& text, int low, int high, int* value) {
     return true;
 }
 
-std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
-
 // CLI11 reports a missing or repeated value as "--name: <what>"; say it in
 // this program's words.
 std::string describeMismatch(const std::string& what) {
@@ -133,9 +131,9 @@ bool placeFiles(Options* o, const std::vector<std::string>& files, std::string* 
         // Two inputs of one name would write one output, the second over the first.
         for (size_t i = 0; i < files.size(); ++i)
             for (size_t j = 0; j < i; ++j)
-                if (baseName(files[i]) == baseName(files[j])) {
-                    *error = files[j] + " and " + files[i] + " would both be written to " + baseName(files[i]) +
-                             " in --out-dir; render them in two runs";
+                if (batchOutputPath(o->outDir, files[i]) == batchOutputPath(o->outDir, files[j])) {
+                    *error = files[j] + " and " + files[i] + " would both be written to " +
+                             batchOutputPath(o->outDir, files[i]) + "; render them in two runs";
                     return false;
                 }
         o->inputs = files;
@@ -161,6 +159,12 @@ bool placeFiles(Options* o, const std::vector<std::string>& files, std::string* 
 }
 
 }  // namespace
+
+std::string batchOutputPath(const std::string& outDir, const std::string& input) {
+    const std::string name = input.substr(input.find_last_of('/') + 1);
+    if (outDir.empty() || outDir == ".") return name;
+    return outDir.back() == '/' ? outDir + name : outDir + "/" + name;
+}
 
 const char* usage() {
     return "usage: quorvane-render [OPTIONS] INPUT OUTPUT\n"

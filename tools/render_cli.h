@@ -36,6 +36,9 @@ struct Options {
     bool demo() const { return input.empty() && inputs.empty(); }
 };
 
+// Where a batch writes an input: into the output folder under its own name.
+std::string batchOutputPath(const std::string& outDir, const std::string& input);
+
 // The arguments after the program name. On failure `error` holds one line.
 bool parseArguments(const std::vector<std::string>& args, Options* options, std::string* error);
 

@@ -37,12 +37,6 @@ bool isFolder(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string joinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder == ".") return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
-std::string baseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
 // mkdir -p: the folder and any missing parents.
 bool makeFolder(const std::string& path, std::string* error) {
@@ -85,6 +79,10 @@ bool writeText(const std::string& text, TempOutput* file, std::string* error) {
         return false;
     }
     return file->commit(error);
+}
+
+std::string countOf(int64_t count, const std::string& thing) {
+    return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
 }
 
 std::string formatSeconds(double seconds) {
@@ -258,7 +256,7 @@ int renderJob(const Options& options, const Settings& settings, const Job& job, 
         if (!writer.write(interleaved.data(), frames, &error)) {
             progress.finish();
             if (nonFiniteIn > 0 && writer.nonFiniteSamples() == 0)
-                error = inputName + " holds NaN or infinite samples; the output's " + error;
+                error = inputName + " holds NaN or infinite samples: output " + error;
             fail((job.output == "-" ? std::string("standard output") : job.output) + ": " + error);
             return kExitFailed;
         }
@@ -280,11 +278,11 @@ int renderJob(const Options& options, const Settings& settings, const Job& job, 
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     const double seconds = static_cast<double>(done) / rate;
     if (writer.clippedSamples() > 0)
-        warn(std::to_string(writer.clippedSamples()) + " samples went beyond full scale and were clipped in " +
+        warn(countOf(writer.clippedSamples(), "sample") + " went beyond full scale and were clipped in " +
              describeFormat(writer.format()) + " output (peak " + std::to_string(20.0 * std::log10(writer.peak())) +
-             " dBFS); use --bits float to keep them");
+             " dBFS); lower --gain, or write a float .wav or .aiff (--bits float) to keep them");
     if (nonFiniteIn > 0 || writer.nonFiniteSamples() > 0)
-        warn(inputName + " holds " + std::to_string(nonFiniteIn) + " NaN or infinite samples; the float output holds " +
+        warn(inputName + " holds " + countOf(nonFiniteIn, "NaN or infinite sample") + "; the float output holds " +
              std::to_string(writer.nonFiniteSamples()) + " (kept as they are)");
     if (!options.quiet) {
         // A speed is shown only when the render took long enough to time,
@@ -425,7 +423,7 @@ int run(const Options& given) {
     if (options.demo()) {
         if (std::none_of(std::begin(settings.bands.given), std::end(settings.bands.given), [](bool b) { return b; }))
             demoBands(settings.bands.given, settings.bands.band);
-        if (responsePath.empty()) responsePath = joinPath(options.outDir, "quorvane-demo-response.png");
+        if (responsePath.empty()) responsePath = batchOutputPath(options.outDir, "quorvane-demo-response.png");
     }
     if (!responsePath.empty()) {
         const std::string missing = plottingUnavailable();
@@ -450,9 +448,9 @@ int run(const Options& given) {
             fail("cannot write into --out-dir " + options.outDir + ": " + std::strerror(errno));
             return kExitFailed;
         }
-        for (const std::string& input : options.inputs) jobs.push_back({input, joinPath(options.outDir, baseName(input))});
+        for (const std::string& input : options.inputs) jobs.push_back({input, batchOutputPath(options.outDir, input)});
     } else if (options.demo()) {
-        Job demo{joinPath(options.outDir, "quorvane-demo-input.wav"), joinPath(options.outDir, "quorvane-demo-output.wav")};
+        Job demo{batchOutputPath(options.outDir, "quorvane-demo-input.wav"), batchOutputPath(options.outDir, "quorvane-demo-output.wav")};
         options.format = SampleFormat::Float;
         if (const int status = writeDemoInput(options, demo.input)) return status;
         jobs.push_back(demo);

@@ -67,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "not both", {}},
         CommandCase{"standard input has no name for a batch", {"--out-dir", "d", "-"}, 2, "standard input", {}},
         CommandCase{"two inputs of one name in a batch", {"--out-dir", "d", "in.wav", "./in.wav"}, 2,
-                    "would both be written to in.wav", {}},
+                    "would both be written to d/in.wav", {}},
         CommandCase{"--save-preset alone only saves", {"--band", "2=peaking,1kHz", "--save-preset", "p.txt"}, 0, "",
                     {"p.txt"}}));
 

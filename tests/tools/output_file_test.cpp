@@ -151,6 +151,9 @@ TEST_P(ToldPlainly, WhatHappenedToTheAudio) {
     samples[100] = std::numeric_limits<float>::quiet_NaN();
     samples[501] = std::numeric_limits<float>::infinity();
     ASSERT_TRUE(toolstest::writeAudio(dir.file("nan.wav"), samples, 2, 48000));
+    std::vector<float> loud = toolstest::testSignal(2000, 2);
+    for (float& sample : loud) sample *= 4.0f;
+    ASSERT_TRUE(toolstest::writeAudio(dir.file("loud.wav"), loud, 2, 48000));
     ASSERT_TRUE(toolstest::writeAudio(dir.file("whole.wav"), toolstest::testSignal(4000, 2), 2, 48000,
                                       SF_FORMAT_WAV | SF_FORMAT_PCM_16));
     const std::string whole = toolstest::slurp(dir.file("whole.wav"));
@@ -163,8 +166,10 @@ TEST_P(ToldPlainly, WhatHappenedToTheAudio) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, ToldPlainly,
     ::testing::Values(
-        WarningCase{"NaN to FLAC", "nan.wav", "o.flac", 1, "NaN or infinite, which 24-bit integer samples cannot hold"},
-        WarningCase{"NaN to float WAV", "nan.wav", "o.wav", 0, "nan.wav holds 2 NaN or infinite samples"},
+        WarningCase{"NaN to FLAC", "nan.wav", "o.flac", 1, "nan.wav holds NaN or infinite samples: output frame 50 is NaN or infinite, which 24-bit integer"},
+        WarningCase{"NaN to float WAV", "nan.wav", "o.wav", 0, "nan.wav holds 2 NaN or infinite samples; the float output holds"},
+        WarningCase{"beyond full scale to FLAC", "loud.wav", "o.flac", 0,
+                    "went beyond full scale and were clipped in 24-bit output"},
         WarningCase{"cut short", "cut.wav", "o.wav", 0, "cut.wav is cut short: its header promises 4000 frames"}));
 
 TEST(ToldPlainly, OneFrameIsOneFrame) {
