@@ -300,7 +300,9 @@ AudioWriter::~AudioWriter() {
 
 bool AudioWriter::open(const std::string& finalPath, const OutputSpec& spec, std::string* error) {
     finalPath_ = finalPath;
-    if (!(finalPath == "-" ? temp_.createScratch("quorvane-render-stdout.wav", error) : temp_.create(finalPath, error))) return false;
+    const bool created = finalPath == "-" ? temp_.createScratch("quorvane-render-stdout.wav", error)
+                                          : temp_.create(finalPath, error);
+    if (!created) return false;
     int format = spec.format;
     const int subtype = format & SF_FORMAT_SUBMASK;
     bool autoDowngrade = false;

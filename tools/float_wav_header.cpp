@@ -59,7 +59,8 @@ bool completeFloatWavHeader(const std::string& path, std::string* error) {
             // sub-format is float: mono and stereo need nothing it adds.
             const int tag = chunk[8] | chunk[9] << 8;
             const bool plain = size == 16 && tag == kIeeeFloatTag;
-            const bool extensible = size == 40 && tag == kExtensibleTag && (chunk[32] | chunk[33] << 8) == kIeeeFloatTag;
+            const int subFormat = chunk[32] | chunk[33] << 8;
+            const bool extensible = size == 40 && tag == kExtensibleTag && subFormat == kIeeeFloatTag;
             if (!plain && !extensible) break;
             unsigned char extended[18] = {};
             std::memcpy(extended, chunk + 8, 16);

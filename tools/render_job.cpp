@@ -450,7 +450,8 @@ int run(const Options& given) {
         }
         for (const std::string& input : options.inputs) jobs.push_back({input, batchOutputPath(options.outDir, input)});
     } else if (options.demo()) {
-        Job demo{batchOutputPath(options.outDir, "quorvane-demo-input.wav"), batchOutputPath(options.outDir, "quorvane-demo-output.wav")};
+        const Job demo{batchOutputPath(options.outDir, "quorvane-demo-input.wav"),
+                       batchOutputPath(options.outDir, "quorvane-demo-output.wav")};
         options.format = SampleFormat::Float;
         if (const int status = writeDemoInput(options, demo.input)) return status;
         jobs.push_back(demo);

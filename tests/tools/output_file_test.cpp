@@ -127,7 +127,8 @@ TEST_P(IntegerOutput, HasItsDepthAndDitherOfOneStepAtMost) {
 
 INSTANTIATE_TEST_SUITE_P(
     Depths, IntegerOutput,
-    ::testing::Values(DepthCase{{"--bits", "16", "--dither", "none"}, "o.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, true},
+    ::testing::Values(DepthCase{{"--bits", "16", "--dither", "none"}, "o.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0,
+                                true},
                       DepthCase{{"--bits", "16"}, "o.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0, false},
                       DepthCase{{"--format", "input"}, "o.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1.0, false},
                       DepthCase{{"--bits", "24"}, "o.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1.0, false}));
@@ -166,8 +167,10 @@ TEST_P(ToldPlainly, WhatHappenedToTheAudio) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, ToldPlainly,
     ::testing::Values(
-        WarningCase{"NaN to FLAC", "nan.wav", "o.flac", 1, "nan.wav holds NaN or infinite samples: output frame 50 is NaN or infinite, which 24-bit integer"},
-        WarningCase{"NaN to float WAV", "nan.wav", "o.wav", 0, "nan.wav holds 2 NaN or infinite samples; the float output holds"},
+        WarningCase{"NaN to FLAC", "nan.wav", "o.flac", 1,
+                    "nan.wav holds NaN or infinite samples: output frame 50 is NaN or infinite, which 24-bit integer"},
+        WarningCase{"NaN to float WAV", "nan.wav", "o.wav", 0,
+                    "nan.wav holds 2 NaN or infinite samples; the float output holds"},
         WarningCase{"beyond full scale to FLAC", "loud.wav", "o.flac", 0,
                     "went beyond full scale and were clipped in 24-bit output"},
         WarningCase{"cut short", "cut.wav", "o.wav", 0, "cut.wav is cut short: its header promises 4000 frames"}));
