@@ -285,10 +285,11 @@ int renderJob(const Options& options, const Settings& settings, const Job& job, 
         warn(inputName + " holds " + countOf(nonFiniteIn, "NaN or infinite sample") + "; the float output holds " +
              std::to_string(writer.nonFiniteSamples()) + " (kept as they are)");
     if (!options.quiet) {
-        // A speed is shown only when the render took long enough to time,
-        // and never rounded down to nothing.
+        // A speed only for audio long enough that the ratio means something
+        // (a few frames take less time to render than to start), and never
+        // rounded down to nothing.
         char speed[64] = "";
-        if (wall >= 0.005 && seconds >= 0.1)
+        if (seconds >= 0.1 && wall > 0.0)
             std::snprintf(speed, sizeof speed, seconds / wall >= 10.0 ? ", %.0fx real time" : ", %.2gx real time",
                           seconds / wall);
         std::fprintf(report, "rendered %lld frame%s (%s of %s audio at %d Hz) in %.3f s%s: %s\n",
