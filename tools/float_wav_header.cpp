@@ -57,10 +57,11 @@ bool completeFloatWavHeader(const std::string& path, std::string* error) {
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             // Plain float, or the extensible form (which RF64 uses) whose
             // sub-format is float: mono and stereo need nothing it adds.
+            if (size != 16 && size != 40) break;
             const int tag = chunk[8] | chunk[9] << 8;
             const bool plain = size == 16 && tag == kIeeeFloatTag;
-            const int subFormat = chunk[32] | chunk[33] << 8;
-            const bool extensible = size == 40 && tag == kExtensibleTag && subFormat == kIeeeFloatTag;
+            const bool extensible =
+                size == 40 && tag == kExtensibleTag && (chunk[32] | chunk[33] << 8) == kIeeeFloatTag;
             if (!plain && !extensible) break;
             unsigned char extended[18] = {};
             std::memcpy(extended, chunk + 8, 16);
