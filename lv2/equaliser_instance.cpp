@@ -127,6 +127,11 @@ void EqualiserInstance::takeControls() {
         }
         if (!changed) continue;
         std::copy(values, values + 4, portValues_[band]);
+        // A NaN setting would make the band's design, and from then on its
+        // output, NaN; such a control counts as its default instead. (The
+        // module clamps every other value, infinities included.)
+        for (uint32_t control = 0; control < 4; ++control)
+            if (std::isnan(values[control])) values[control] = kControls[control].defaultValue;
         // The type port is read as the module reads its type pin (truncated).
         const eq::BandPins pins = eq::bandPinsFor(eq::toFilterType(values[BAND_TYPE]), values[BAND_FREQ],
                                                   values[BAND_WIDTH], values[BAND_GAIN]);

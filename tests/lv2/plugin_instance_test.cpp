@@ -98,6 +98,31 @@ TEST_F(PluginInstanceTest, ActivationStartsFromSilence) {
     EXPECT_TRUE(sameBits(first, instance.render(input, 700)));
 }
 
+// A control a host sets to NaN counts as its default (a flat band) rather
+// than turning the output into NaN; infinities are clamped by the module.
+TEST_F(PluginInstanceTest, NonFiniteControlsKeepTheOutputFinite) {
+    const std::vector<float> input = lv2test::stereoMaterial(4000, 5);
+    const double nan = std::nan("");
+    const std::vector<Band> flat = {{6, 10, 3, 0}, {6, 10, 3, 0}, {6, 10, 3, 0}, {6, 10, 3, 0}, {6, 10, 3, 0}};
+    PluginInstance reference(descriptor(), 48000.0, flat);
+    const std::vector<float> expected = reference.render(input, 512);
+    const std::vector<std::vector<Band>> broken = {
+        {{6, nan, 3, 0}, {6, 10, nan, 0}, {6, 10, 3, nan}, {int(0x80000000), 10, 3, 0}, {6, nan, nan, nan}},
+    };
+    for (const std::vector<Band>& bands : broken) {
+        PluginInstance instance(descriptor(), 48000.0, bands);
+        const std::vector<float> got = instance.render(input, 512);
+        for (float sample : got) ASSERT_TRUE(std::isfinite(sample));
+    }
+    PluginInstance nanEverywhere(descriptor(), 48000.0, {{6, nan, nan, nan}, {6, nan, nan, nan}, {6, nan, nan, nan},
+                                                         {6, nan, nan, nan}, {6, nan, nan, nan}});
+    EXPECT_TRUE(sameBits(expected, nanEverywhere.render(input, 512)));
+    const double inf = HUGE_VAL;
+    PluginInstance infinite(descriptor(), 48000.0, {{6, inf, 1, inf}, {0, -inf, inf, 0}, {7, 100, inf, -inf},
+                                                    {6, 1000, -inf, 3}, {4, 2000, 1, 0}});
+    for (float sample : infinite.render(input, 512)) ASSERT_TRUE(std::isfinite(sample));
+}
+
 #if defined(__SSE__) || defined(__x86_64__)
 // Hosts commonly flush denormals to zero on their audio threads; run()
 // computes in the processor's default mode all the same, and hands the
