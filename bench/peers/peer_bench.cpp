@@ -128,8 +128,8 @@ void printGains(const std::vector<Row>& rows) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int rounds = 15;
-    double seconds = 4.0;
+    int rounds = 21;
+    double seconds = 8.0;
     std::string workDir = "/tmp";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
