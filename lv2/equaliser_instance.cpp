@@ -9,6 +9,7 @@
 #include "host_interface/se_module_base.h"
 #include "lv2/port_table.h"
 #include "lv2/shared_rate.h"
+#include "lv2/typed_value.h"
 
 #if defined(__SSE__) || defined(__x86_64__)
 #include <xmmintrin.h>
@@ -133,8 +134,9 @@ void EqualiserInstance::takeControls() {
         for (uint32_t control = 0; control < 4; ++control)
             if (std::isnan(values[control])) values[control] = kControls[control].defaultValue;
         // The type port is read as the module reads its type pin (truncated).
-        const eq::BandPins pins = eq::bandPinsFor(eq::toFilterType(values[BAND_TYPE]), values[BAND_FREQ],
-                                                  values[BAND_WIDTH], values[BAND_GAIN]);
+        const eq::BandPins pins =
+            eq::bandPinsFor(eq::toFilterType(values[BAND_TYPE]), typedValue(values[BAND_FREQ]),
+                            typedValue(values[BAND_WIDTH]), typedValue(values[BAND_GAIN]));
         // The whole buffer takes the new values: the module reads a control
         // where its poll falls, anywhere from here on.
         const int b = static_cast<int>(band);

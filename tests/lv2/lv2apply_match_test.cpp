@@ -30,6 +30,11 @@ const MatchCase kCases[] = {
     // Bands at and above half the sample rate stay just below it.
     {"above_nyquist_8k", 8000,
      {{6, 3000, 1, 6}, {0, 5000, 1, 0}, {8, 20000, 0.5, 3}, {6, 250, 2, -3}, {1, 30, 1, 0}}},
+    // Decimals whose float no pin value reaches exactly, where the pin value
+    // comes from the decimal itself.
+    {"decimals_without_an_exact_pin_48k", 48000,
+     {{6, 91.3, 0.091, 0.182}, {6, 523.7, 0.173, -0.226}, {7, 180, 0.364, 2.23}, {6, 2345.6, 0.355, -0.373},
+      {2, 7777.7, 1.37, 0}}},
     {"wide_and_narrow_384k", 384000,
      {{6, 20, 4, 8}, {6, 19000, 0.05, -12}, {7, 60, 1.2, -5}, {4, 1000, 0.1, 0}, {6, 6000, 1, 2.5}}},
 };
