@@ -6,7 +6,6 @@
 #include <dlfcn.h>
 #include <sys/wait.h>
 #include <lv2/core/lv2.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -23,20 +22,9 @@ namespace lv2test {
 constexpr const char* kBundleParent = QUORVANE_LV2_PARENT;  // <build>/lib/lv2
 constexpr const char* kBinary = QUORVANE_LV2_BINARY;
 
-// The full path of a program on PATH, empty when there is none.
-inline std::string findProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        const size_t end = dirs.find(':', start);
-        const std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return "";
+// Whether a program is on PATH.
+inline bool installed(const std::string& name) {
+    return std::system(("command -v '" + name + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
 struct CommandResult {
@@ -129,7 +117,9 @@ private:
 // size over a whole stereo signal.
 class PluginInstance {
 public:
-    PluginInstance(const LV2_Descriptor* descriptor, double rate, const std::vector<Band>& bands)
+    // Without `connectControls` the control ports stay unconnected.
+    PluginInstance(const LV2_Descriptor* descriptor, double rate, const std::vector<Band>& bands,
+                   bool connectControls = true)
         : descriptor_(descriptor) {
         handle_ = descriptor_->instantiate(descriptor_, rate, "", nullptr);
         for (size_t b = 0; b < bands.size() && b < qvlv2::kBands; ++b) {
@@ -144,7 +134,7 @@ public:
                 static_cast<float>(bands[b].type);
         }
         if (handle_ == nullptr) return;
-        for (uint32_t port = qvlv2::PORT_FIRST_CONTROL; port < qvlv2::PORT_COUNT; ++port)
+        for (uint32_t port = qvlv2::PORT_FIRST_CONTROL; port < qvlv2::PORT_COUNT && connectControls; ++port)
             descriptor_->connect_port(handle_, port, &controls_[port - qvlv2::PORT_FIRST_CONTROL]);
         descriptor_->activate(handle_);
     }

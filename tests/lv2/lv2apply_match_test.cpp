@@ -44,7 +44,7 @@ void PrintTo(const MatchCase& c, std::ostream* os) { *os << c.name; }
 class Lv2ApplyMatchesRender : public ::testing::TestWithParam<MatchCase> {};
 
 TEST_P(Lv2ApplyMatchesRender, BitForBit) {
-    if (lv2test::findProgram("lv2apply").empty()) GTEST_SKIP() << "lv2apply (lilv-utils) is not installed";
+    if (!lv2test::installed("lv2apply")) GTEST_SKIP() << "lv2apply (lilv-utils) is not installed";
     const MatchCase& c = GetParam();
     toolstest::TempDir dir;
     ASSERT_FALSE(dir.path().empty());

@@ -9,7 +9,6 @@
 
 namespace {
 
-using lv2test::findProgram;
 using lv2test::runWithBundle;
 
 // One "Port N:" block of lv2info's listing, its "Key: value" lines.
@@ -70,7 +69,7 @@ const ExpectedControl kExpected[4] = {
 };
 
 TEST(Lv2Info, ListsTheStereoPairAndFourControlsPerBand) {
-    if (findProgram("lv2info").empty()) GTEST_SKIP() << "lv2info (lilv-utils) is not installed";
+    if (!lv2test::installed("lv2info")) GTEST_SKIP() << "lv2info (lilv-utils) is not installed";
     const lv2test::CommandResult run = runWithBundle(std::string("lv2info ") + qvlv2::kPluginUri);
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("Name:              Quorvane Five Band EQ"), std::string::npos) << run.output;
