@@ -149,8 +149,9 @@ public:
     bool valid() const { return handle_ != nullptr; }
     LV2_Handle handle() const { return handle_; }
 
-    // Interleaved stereo in and out; run() calls of `callFrames` frames.
-    std::vector<float> render(const std::vector<float>& interleaved, size_t callFrames) {
+    // Interleaved stereo in and out; run() calls of `callFrames` frames, with
+    // each output on its own buffer or on its input's (in place).
+    std::vector<float> render(const std::vector<float>& interleaved, size_t callFrames, bool inPlace = false) {
         const size_t frames = interleaved.size() / 2;
         std::vector<float> in[2], out[2];
         for (int c = 0; c < 2; ++c) {
@@ -164,11 +165,12 @@ public:
                 for (int c = 0; c < 2; ++c) in[c][i] = interleaved[2 * (done + i) + c];
             descriptor_->connect_port(handle_, qvlv2::PORT_IN_LEFT, in[0].data());
             descriptor_->connect_port(handle_, qvlv2::PORT_IN_RIGHT, in[1].data());
-            descriptor_->connect_port(handle_, qvlv2::PORT_OUT_LEFT, out[0].data());
-            descriptor_->connect_port(handle_, qvlv2::PORT_OUT_RIGHT, out[1].data());
+            std::vector<float>* outputs = inPlace ? in : out;
+            descriptor_->connect_port(handle_, qvlv2::PORT_OUT_LEFT, outputs[0].data());
+            descriptor_->connect_port(handle_, qvlv2::PORT_OUT_RIGHT, outputs[1].data());
             descriptor_->run(handle_, static_cast<uint32_t>(n));
             for (size_t i = 0; i < n; ++i)
-                for (int c = 0; c < 2; ++c) result[2 * (done + i) + c] = out[c][i];
+                for (int c = 0; c < 2; ++c) result[2 * (done + i) + c] = outputs[c][i];
         }
         return result;
     }
