@@ -1,0 +1,63 @@
+// One plug-in instance: the equaliser module created through the library's
+// own entry point and driven the way the host drives it, from buffers the
+// instance owns, so an open host gets the module's output bit for bit.
+#pragma once
+
+#include <cstdint>
+
+#include "equaliser/control_scaling.h"
+#include "equaliser/module.h"
+#include "host_interface/host_callback.h"
+#include "host_interface/module_record.h"
+#include "lv2/ports.h"
+
+namespace qvlv2 {
+
+class EqualiserInstance {
+public:
+    // Frames per process call, laid out as the stand-in host lays out its
+    // 512-frame blocks (quorvane-render's default): frame n of the stream sits
+    // at n mod 512 in every pin buffer. The module's silence test reads the
+    // output samples standing at those positions, so the same layout gives
+    // the same bits however a host splits its run() calls.
+    static constexpr int32_t kChunkFrames = 512;
+
+    // Null when the rate is not a usable one, when another live instance in
+    // this process runs at a different rate, or when memory runs out.
+    static EqualiserInstance* create(double sampleRate);
+    ~EqualiserInstance();
+    EqualiserInstance(const EqualiserInstance&) = delete;
+    EqualiserInstance& operator=(const EqualiserInstance&) = delete;
+
+    void connect(uint32_t port, void* data);
+    // Starts again from silence, as a freshly opened module. May allocate;
+    // when it cannot, run() writes silence.
+    void activate();
+    // Hard real time: allocates nothing, locks nothing, logs nothing.
+    void run(uint32_t frames);
+
+private:
+    EqualiserInstance() = default;
+    bool describePins();
+    bool open();
+    void takeControls();
+    void processChunk(uint32_t from, int32_t offset, int32_t count);
+    void writeSilence(uint32_t frames);
+
+    static HostResult hostCallback(ModuleRecord* record, int32_t opcode, int32_t index, int32_t value,
+                                   void* pointer, float option);
+    HostResult answer(int32_t opcode, int32_t index);
+
+    ModuleRecord* record_ = nullptr;
+    float sampleRate_ = 0.0f;
+    bool ready_ = false;       // open succeeded: the module has its filters
+    bool controlsSet_ = false;  // the control buffers hold the ports' values
+    float** pinVariables_[kPinCount] = {};  // the module variables that hold each pin's buffer address
+    float* ports_[PORT_COUNT] = {};
+    float portValues_[kBands][4] = {};  // control port values last turned into pin values
+    int32_t position_ = 0;    // the next frame's place in the pin buffers
+    uint32_t sampleClock_ = 0;  // frames run since the last activation
+    alignas(16) float buffers_[kPinCount][kChunkFrames] = {};
+};
+
+}  // namespace qvlv2

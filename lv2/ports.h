@@ -1,0 +1,28 @@
+// The plug-in's ports in index order, as its .ttl describes them: the stereo
+// audio pair in, the pair out, then per band its frequency, gain, width and
+// type controls.
+#pragma once
+
+#include <cstdint>
+
+namespace qvlv2 {
+
+constexpr uint32_t kBands = 5;
+
+enum Port : uint32_t {
+    PORT_IN_LEFT = 0,
+    PORT_IN_RIGHT = 1,
+    PORT_OUT_LEFT = 2,
+    PORT_OUT_RIGHT = 3,
+    PORT_FIRST_CONTROL = 4,  // band k (0-based): freq, gain, width, type at 4 + 4k .. 7 + 4k
+    PORT_COUNT = PORT_FIRST_CONTROL + 4 * kBands
+};
+enum BandControl : uint32_t { BAND_FREQ = 0, BAND_GAIN = 1, BAND_WIDTH = 2, BAND_TYPE = 3 };
+
+constexpr uint32_t controlPort(uint32_t band, BandControl control) {
+    return PORT_FIRST_CONTROL + 4 * band + control;
+}
+
+constexpr const char* kPluginUri = "urn:quorvane:lv2:eq5";
+
+}  // namespace qvlv2
