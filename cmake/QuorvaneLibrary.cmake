@@ -40,3 +40,14 @@ if(NOT WIN32)
   # entry points.
   target_link_options(Quorvane PRIVATE -Wl,-Bsymbolic -Wl,--exclude-libs,ALL)
 endif()
+
+# The native module is installed for quorvane-render, not for linking: it
+# goes into a private folder (lib/quorvane under the prefix, beside the
+# render tool's plotting script), where the tool finds it relative to its own
+# place in bin/. The Windows DLL is delivered to the closed host by other
+# means and has no install rule.
+if(NOT WIN32)
+  set(QUORVANE_INSTALL_PKGLIBDIR "lib/quorvane" CACHE STRING
+      "Folder under the install prefix for the native module and the render tool's helpers")
+  install(TARGETS Quorvane LIBRARY DESTINATION ${QUORVANE_INSTALL_PKGLIBDIR})
+endif()

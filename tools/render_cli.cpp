@@ -16,14 +16,9 @@
 #include <memory>
 #include <sstream>
 
+#include "tools/install_paths.h"
 #include "tools/render_engine.h"
 
-#ifndef QUORVANE_RENDER_MODULE_PATH
-#define QUORVANE_RENDER_MODULE_PATH "Quorvane.so"
-#endif
-#ifndef QUORVANE_PLOT_SCRIPT
-#define QUORVANE_PLOT_SCRIPT "plot_response.py"
-#endif
 
 namespace qvtools {
 
@@ -69,16 +64,9 @@ std::string plotFormatOf(const std::string& path) {
 }
 
 std::string plotScript() {
-    // Next to the program first (an installed copy), then the source tree.
-    char self[4096];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length > 0) {
-        self[length] = '\0';
-        std::string folder(self);
-        folder.erase(folder.find_last_of('/') + 1);
-        if (isFile(folder + "plot_response.py")) return folder + "plot_response.py";
-    }
-    return QUORVANE_PLOT_SCRIPT;
+    std::string searched;
+    const std::string found = findShippedFile("plot_response.py", &searched);
+    return found.empty() ? "plot_response.py (not found in " + searched + ")" : found;
 }
 
 std::string python() {
@@ -369,7 +357,6 @@ const char* usage() {
 
 bool parseArguments(const std::vector<std::string>& args, Options* options, std::string* error) {
     Options o;
-    o.modulePath = QUORVANE_RENDER_MODULE_PATH;
     std::vector<std::string> positional;
     bool optionsEnd = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -555,10 +542,21 @@ std::vector<float> demoSignal(double sampleRate) {
     return signal;
 }
 
-int run(const Options& options) {
-    if (options.help) {
+int run(const Options& given) {
+    if (given.help) {
         std::fputs(usage(), stdout);
         return 0;
+    }
+    Options options = given;
+    if (options.modulePath.empty()) {
+        std::string searched;
+        options.modulePath = findShippedFile("Quorvane.so", &searched);
+        if (options.modulePath.empty()) {
+            fail("cannot find the module library Quorvane.so (looked in " + searched + "); give --module PATH");
+            return 1;
+        }
+    } else {
+        options.modulePath = asFilePath(options.modulePath);
     }
     installInterruptCleanup();
     std::string error;

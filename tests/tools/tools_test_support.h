@@ -4,11 +4,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <sndfile.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -29,8 +31,10 @@ public:
         if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
     }
     ~TempDir() {
-        for (const std::string& name : entries()) unlink((path_ + "/" + name).c_str());
-        rmdir(path_.c_str());
+        if (path_.empty()) return;
+        // Depth first, so folders are empty when removed (installed trees).
+        nftw(path_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return std::remove(p); }, 16,
+             FTW_DEPTH | FTW_PHYS);
     }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     const std::string& path() const { return path_; }
@@ -109,9 +113,10 @@ inline std::string slurp(const std::string& path) {
     return all.str();
 }
 
-// Runs quorvane-render with these arguments in `folder`.
-inline Run runRender(const std::vector<std::string>& args, const std::string& folder, int signalAfterMs = -1,
-                     int signal = SIGINT) {
+// Runs `program` with these arguments in `folder`; standard input from
+// `stdinPath` when given.
+inline Run runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
+                      int signalAfterMs = -1, int signal = SIGINT, const std::string& stdinPath = "") {
     const std::string outPath = folder + "/../" + folder.substr(folder.find_last_of('/') + 1) + ".stdout";
     const std::string errPath = outPath.substr(0, outPath.size() - 7) + ".stderr";
     const pid_t child = fork();
@@ -121,11 +126,16 @@ inline Run runRender(const std::vector<std::string>& args, const std::string& fo
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, 1);
         dup2(err, 2);
+        if (!stdinPath.empty()) {
+            const int in = open(stdinPath.c_str(), O_RDONLY);
+            if (in < 0) _exit(126);
+            dup2(in, 0);
+        }
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(QUORVANE_RENDER_PATH));
+        argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
-        execv(QUORVANE_RENDER_PATH, argv.data());
+        execv(program.c_str(), argv.data());
         _exit(127);
     }
     if (signalAfterMs >= 0) {
@@ -141,6 +151,12 @@ inline Run runRender(const std::vector<std::string>& args, const std::string& fo
     unlink(outPath.c_str());
     unlink(errPath.c_str());
     return run;
+}
+
+// Runs quorvane-render with these arguments in `folder`.
+inline Run runRender(const std::vector<std::string>& args, const std::string& folder, int signalAfterMs = -1,
+                     int signal = SIGINT, const std::string& stdinPath = "") {
+    return runProgram(QUORVANE_RENDER_PATH, args, folder, signalAfterMs, signal, stdinPath);
 }
 
 }  // namespace toolstest
