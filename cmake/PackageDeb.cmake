@@ -33,5 +33,5 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libc6, libgcc-s1, libstdc++6, libsndfile1, python3, python3-matplotlib, python3-numpy")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_SOURCE_GENERATOR "")
 include(CPack)
+set(QUORVANE_DEB_PACKAGE ON)
