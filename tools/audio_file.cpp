@@ -4,12 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "tools/float_wav_header.h"
+#include "tools/quantiser.h"
 
 namespace qvtools {
 
@@ -21,6 +28,7 @@ constexpr int kMaxTemps = 8;
 constexpr size_t kMaxPath = 4096;
 char tempPaths[kMaxTemps][kMaxPath];
 volatile sig_atomic_t tempUsed[kMaxTemps];
+volatile sig_atomic_t progressLineOpen = 0;
 
 int registerTemp(const std::string& path) {
     if (path.size() >= kMaxPath) return -1;
@@ -38,13 +46,15 @@ void unregisterTemp(const std::string& path) {
         if (tempUsed[i] && path == tempPaths[i]) tempUsed[i] = 0;
 }
 
-extern "C" void onInterrupt(int) {
+extern "C" void onInterrupt(int signalNumber) {
     for (int i = 0; i < kMaxTemps; ++i)
         if (tempUsed[i]) unlink(tempPaths[i]);
     const char message[] = "\nquorvane-render: interrupted; no output written\n";
-    ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
+    // The leading newline only ends a progress bar's line, never makes a blank one.
+    const int skip = progressLineOpen ? 0 : 1;
+    ssize_t ignored = write(STDERR_FILENO, message + skip, sizeof message - 1 - skip);
     (void)ignored;
-    _exit(130);
+    _exit(128 + signalNumber);
 }
 
 std::string extensionOf(const std::string& path) {
@@ -56,9 +66,69 @@ std::string extensionOf(const std::string& path) {
     return ext;
 }
 
+// Bytes per sample of the formats whose size a header states in bytes.
+int bytesPerSample(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_ULAW:
+        case SF_FORMAT_ALAW: return 1;
+        case SF_FORMAT_PCM_16: return 2;
+        case SF_FORMAT_PCM_24: return 3;
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT: return 4;
+        case SF_FORMAT_DOUBLE: return 8;
+        default: return 0;
+    }
+}
+
+int integerBits(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8: return 8;
+        case SF_FORMAT_PCM_16: return 16;
+        case SF_FORMAT_PCM_24: return 24;
+        case SF_FORMAT_PCM_32: return 32;
+        default: return 0;
+    }
+}
+
+// The frames a WAV or AIFF header promises: libsndfile quietly shortens a
+// file cut off early to what it holds, so its own count cannot tell.
+int64_t promisedFrames(SNDFILE* file, const SF_INFO& info) {
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    const char* id = major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX ? "data"
+                     : major == SF_FORMAT_AIFF                           ? "SSND"
+                                                                         : nullptr;
+    const int frameBytes = bytesPerSample(info.format) * info.channels;
+    if (id == nullptr || frameBytes == 0) return info.frames;
+    SF_CHUNK_INFO chunk;
+    std::memset(&chunk, 0, sizeof chunk);
+    std::strcpy(chunk.id, id);
+    chunk.id_size = 4;
+    SF_CHUNK_ITERATOR* iterator = sf_get_chunk_iterator(file, &chunk);
+    SF_CHUNK_INFO found;
+    std::memset(&found, 0, sizeof found);
+    if (iterator == nullptr || sf_get_chunk_size(iterator, &found) != SF_ERR_NO_ERROR) return info.frames;
+    // SSND starts with 8 bytes of offset and block size before the samples.
+    const int64_t bytes = static_cast<int64_t>(found.datalen) - (major == SF_FORMAT_AIFF ? 8 : 0);
+    return std::max<int64_t>(info.frames, bytes / frameBytes);
+}
+
+constexpr int kTagIds[] = {SF_STR_TITLE,   SF_STR_COPYRIGHT, SF_STR_SOFTWARE, SF_STR_ARTIST,
+                           SF_STR_COMMENT, SF_STR_DATE,      SF_STR_ALBUM,    SF_STR_LICENSE,
+                           SF_STR_TRACKNUMBER, SF_STR_GENRE};
+
 }  // namespace
 
+void setProgressLineOpen(bool open) { progressLineOpen = open ? 1 : 0; }
+
 TempOutput::~TempOutput() { discard(); }
+
+bool TempOutput::createScratch(const std::string& name, std::string* error) {
+    const char* tmp = std::getenv("TMPDIR");
+    return create(std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/" + name, error);
+}
 
 bool TempOutput::create(const std::string& finalPath, std::string* error) {
     discard();
@@ -124,33 +194,45 @@ AudioReader::~AudioReader() {
 }
 
 bool AudioReader::open(const std::string& path, std::string* error) {
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        *error = "cannot read " + path + ": it is a folder";
-        return false;
-    }
-    if (access(path.c_str(), R_OK) != 0) {
-        *error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
     SF_INFO info;
     std::memset(&info, 0, sizeof info);
-    file_ = sf_open(path.c_str(), SFM_READ, &info);
-    if (file_ == nullptr) {
-        *error = "cannot read " + path + ": " + sf_strerror(nullptr);
-        return false;
+    if (path == "-") {
+        file_ = sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE);
+        if (file_ == nullptr) {
+            *error = std::string("cannot read standard input: ") + sf_strerror(nullptr);
+            return false;
+        }
+    } else {
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            *error = "cannot read " + path + ": it is a folder";
+            return false;
+        }
+        if (access(path.c_str(), R_OK) != 0) {
+            *error = "cannot read " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        file_ = sf_open(path.c_str(), SFM_READ, &info);
+        if (file_ == nullptr) {
+            *error = "cannot read " + path + ": " + sf_strerror(nullptr);
+            return false;
+        }
     }
-    info_.frames = info.frames;
+    // A stream's header may not know its length (or may not tell the truth).
+    info_.frames = info.seekable ? info.frames : -1;
+    info_.promisedFrames = info.seekable ? promisedFrames(file_, info) : -1;
     info_.sampleRate = info.samplerate;
     info_.channels = info.channels;
     info_.format = info.format;
+    for (int id : kTagIds)
+        if (const char* text = sf_get_string(file_, id)) info_.tags.emplace_back(id, text);
     return true;
 }
 
 int64_t AudioReader::read(float* interleaved, int64_t frames) { return sf_readf_float(file_, interleaved, frames); }
 
 bool outputFormat(const std::string& path, SampleFormat choice, int inputFormat, int* format, std::string* error) {
-    const std::string ext = extensionOf(path);
+    const std::string ext = path == "-" ? "wav" : extensionOf(path);
     int major = 0;
     if (ext == "wav")
         major = SF_FORMAT_WAV;
@@ -163,22 +245,34 @@ bool outputFormat(const std::string& path, SampleFormat choice, int inputFormat,
                  " (use .wav, .flac or .aiff)";
         return false;
     }
+    const auto holds = [major](int subtype) {
+        SF_INFO check;
+        std::memset(&check, 0, sizeof check);
+        check.format = major | subtype;
+        check.channels = 1;
+        check.samplerate = 48000;
+        return subtype != 0 && sf_format_check(&check) != 0;
+    };
     const int inputSubtype = inputFormat & SF_FORMAT_SUBMASK;
     int subtype = SF_FORMAT_FLOAT;
-    if (choice == SampleFormat::Input || (choice == SampleFormat::Default && major == SF_FORMAT_FLAC)) {
-        subtype = inputSubtype;
-        if (major == SF_FORMAT_FLAC && choice == SampleFormat::Default &&
-            (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE || subtype == 0))
-            subtype = SF_FORMAT_PCM_24;
+    switch (choice) {
+        case SampleFormat::Float: subtype = SF_FORMAT_FLOAT; break;
+        case SampleFormat::Pcm16: subtype = SF_FORMAT_PCM_16; break;
+        case SampleFormat::Pcm24: subtype = SF_FORMAT_PCM_24; break;
+        case SampleFormat::Pcm32: subtype = SF_FORMAT_PCM_32; break;
+        case SampleFormat::Input: subtype = inputSubtype; break;
+        case SampleFormat::Default:
+            // FLAC holds integers of 8 to 24 bits: the input's depth, else 24.
+            if (major == SF_FORMAT_FLAC) subtype = holds(inputSubtype) ? inputSubtype : SF_FORMAT_PCM_24;
+            break;
     }
-    SF_INFO check;
-    std::memset(&check, 0, sizeof check);
-    check.format = major | subtype;
-    check.channels = 1;
-    check.samplerate = 48000;
-    if (subtype == 0 || !sf_format_check(&check)) {
+    if (!holds(subtype)) {
+        std::string fits;
+        for (const auto& bits : {std::make_pair(SF_FORMAT_PCM_16, "16"), std::make_pair(SF_FORMAT_PCM_24, "24"),
+                                 std::make_pair(SF_FORMAT_PCM_32, "32"), std::make_pair(SF_FORMAT_FLOAT, "float")})
+            if (holds(bits.first)) fits += (fits.empty() ? "" : ", ") + std::string(bits.second);
         *error = "cannot write " + path + ": " + ext + " files cannot hold " + describeFormat(subtype) +
-                 " samples (choose another --format or output type)";
+                 " samples (use --bits " + fits + ", or another output type)";
         return false;
     }
     *format = major | subtype;
@@ -198,55 +292,127 @@ std::string describeFormat(int format) {
     }
 }
 
+AudioWriter::AudioWriter() = default;
+
 AudioWriter::~AudioWriter() {
     if (file_ != nullptr) sf_close(file_);
 }
 
-bool AudioWriter::open(const std::string& finalPath, int format, int sampleRate, int channels,
-                       std::string* error) {
-    if (!temp_.create(finalPath, error)) return false;
+bool AudioWriter::open(const std::string& finalPath, const OutputSpec& spec, std::string* error) {
+    finalPath_ = finalPath;
+    if (!(finalPath == "-" ? temp_.createScratch("quorvane-render-stdout.wav", error) : temp_.create(finalPath, error))) return false;
+    int format = spec.format;
+    const int subtype = format & SF_FORMAT_SUBMASK;
+    bool autoDowngrade = false;
+    const int64_t bytes = spec.frames * spec.channels * bytesPerSample(format);
+    if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF && bytes > spec.wavDataLimitBytes) {
+        *error = "cannot write " + finalPath + ": the audio would pass the 4 GiB an AIFF file can hold "
+                 "(write .wav, which becomes RF64, or .flac)";
+        temp_.discard();
+        return false;
+    }
+    if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
+        // Data past 4 GiB wraps a WAV's size fields: RF64 holds it. A stream
+        // of unknown length is written as RF64 that stays plain WAV if it
+        // turns out small enough.
+        if (spec.frames < 0 || bytes > spec.wavDataLimitBytes) {
+            format = SF_FORMAT_RF64 | subtype;
+            autoDowngrade = spec.frames < 0;
+        }
+    }
     SF_INFO info;
     std::memset(&info, 0, sizeof info);
     info.format = format;
-    info.samplerate = sampleRate;
-    info.channels = channels;
+    info.samplerate = spec.sampleRate;
+    info.channels = spec.channels;
     file_ = sf_open(temp_.path().c_str(), SFM_WRITE, &info);
     if (file_ == nullptr) {
         *error = "cannot write " + finalPath + ": " + sf_strerror(nullptr);
         temp_.discard();
         return false;
     }
-    channels_ = channels;
-    const int subtype = format & SF_FORMAT_SUBMASK;
-    integer_ = subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE;
-    // Beyond full scale an integer format clips rather than wraps around.
-    if (integer_) sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    format_ = format;
+    channels_ = spec.channels;
+    if (autoDowngrade) sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    // The PEAK chunk carries the time of writing; a float WAV keeps its room
+    // until the header is completed at commit, other outputs go without.
+    const bool floatWav = subtype == SF_FORMAT_FLOAT && (format & SF_FORMAT_TYPEMASK) != SF_FORMAT_AIFF &&
+                          (format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC;
+    sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, floatWav ? SF_TRUE : SF_FALSE);
+    for (const auto& tag : spec.tags) sf_set_string(file_, tag.first, tag.second.c_str());
+    if (const int bits = integerBits(format)) quantiser_.reset(new Quantiser(bits, spec.dither));
     return true;
 }
 
 bool AudioWriter::write(const float* interleaved, int64_t frames, std::string* error) {
     const int64_t samples = frames * channels_;
     for (int64_t i = 0; i < samples; ++i) {
+        if (!std::isfinite(interleaved[i])) {
+            if (quantiser_) {
+                *error = "sample " + std::to_string(written_ + i / channels_) +
+                         " is NaN or infinite, which " + describeFormat(format_) +
+                         " integer samples cannot hold (write a float .wav or .aiff: --bits float)";
+                return false;
+            }
+            ++nonFinite_;
+            continue;
+        }
         const double magnitude = std::fabs(static_cast<double>(interleaved[i]));
         if (magnitude > peak_) peak_ = magnitude;
-        if (integer_ && magnitude > 1.0) ++clipped_;
     }
-    if (sf_writef_float(file_, interleaved, frames) != frames) {
+    sf_count_t done = 0;
+    if (quantiser_) {
+        integers_.resize(static_cast<size_t>(samples));
+        for (int64_t i = 0; i < samples; ++i) integers_[static_cast<size_t>(i)] = (*quantiser_)(interleaved[i]);
+        done = sf_writef_int(file_, integers_.data(), frames);
+    } else {
+        done = sf_writef_float(file_, interleaved, frames);
+    }
+    if (done != frames) {
         *error = std::string("writing failed: ") + sf_strerror(file_);
         return false;
     }
+    written_ += frames;
     return true;
 }
+
+int64_t AudioWriter::clippedSamples() const { return quantiser_ ? quantiser_->clipped() : 0; }
 
 bool AudioWriter::commit(std::string* error) {
     const int closed = sf_close(file_);
     file_ = nullptr;
     if (closed != 0) {
-        *error = std::string("writing failed: ") + sf_error_number(closed);
+        *error = "cannot write " + finalPath_ + ": " + sf_error_number(closed);
         temp_.discard();
         return false;
     }
-    return temp_.commit(error);
+    if (!completeFloatWavHeader(temp_.path(), error)) {
+        temp_.discard();
+        return false;
+    }
+    if (finalPath_ != "-") return temp_.commit(error);
+    // To a pipe only once complete: libsndfile cannot stream a WAV it must
+    // go back to finish, and a reader gets a header with the true length.
+    const int in = ::open(temp_.path().c_str(), O_RDONLY);
+    bool ok = in >= 0;
+    std::vector<char> buffer(1 << 16);
+    while (ok) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got == 0) break;
+        if (got < 0 && errno == EINTR) continue;
+        ok = got > 0;
+        for (ssize_t sent = 0; ok && sent < got;) {
+            const ssize_t put = ::write(STDOUT_FILENO, buffer.data() + sent, static_cast<size_t>(got - sent));
+            if (put < 0 && errno == EINTR) continue;
+            ok = put > 0;
+            sent += put > 0 ? put : 0;
+        }
+    }
+    const int saved = errno;
+    if (in >= 0) ::close(in);
+    temp_.discard();
+    if (!ok) *error = std::string("cannot write standard output: ") + std::strerror(saved);
+    return ok;
 }
 
 }  // namespace qvtools

@@ -1,5 +1,4 @@
-// quorvane-render: command line, the render of a file, the demo and the
-// response plot.
+// quorvane-render's command line: the options and their parsing.
 #pragma once
 
 #include <string>
@@ -11,40 +10,43 @@
 namespace qvtools {
 
 struct Options {
-    std::string input;   // both empty: the demo
+    std::string input;  // one render: INPUT and OUTPUT ("-": standard input or output)
     std::string output;
+    std::vector<std::string> inputs;  // a batch: each into outDir under its own name
     bool bandGiven[kBandCount] = {};
     BandSetting band[kBandCount];
+    std::string presetPath;
+    std::string savePresetPath;
     std::string automationPath;
     std::string responsePath;
     std::string outDir = ".";
-    std::string modulePath;
+    bool outDirGiven = false;
+    std::string modulePath;  // empty: the module shipped with the program
     int blockSize = 512;
     SampleFormat format = SampleFormat::Default;
+    bool dither = true;
+    double gainDb = 0.0;
     double sampleRate = 48000.0;  // of the demo signal
     bool sampleRateGiven = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
+
+    bool batch() const { return !inputs.empty(); }
+    bool demo() const { return input.empty() && inputs.empty(); }
 };
 
 // The arguments after the program name. On failure `error` holds one line.
 bool parseArguments(const std::vector<std::string>& args, Options* options, std::string* error);
-
-// The demo's five bands.
-void demoBands(bool (&given)[kBandCount], BandSetting (&bands)[kBandCount]);
-
-// Stereo (interleaved) demo signal: pink noise, a short pause, then a
-// logarithmic sweep.
-std::vector<float> demoSignal(double sampleRate);
 
 // Sample rates the renderer takes (the module itself takes any positive rate,
 // but outside this range its 10 Hz..20 kHz design range stops making sense).
 constexpr double kMinSampleRate = 8000.0;
 constexpr double kMaxSampleRate = 384000.0;
 
-// Runs what the options ask for; returns the exit status. Errors are one
-// line on stderr, warnings too; the summary goes to stdout.
-int run(const Options& options);
+// Output gain limits: beyond them a typo is likelier than an intent.
+constexpr double kMinOutputGainDb = -100.0;
+constexpr double kMaxOutputGainDb = 40.0;
 
 const char* usage();
 

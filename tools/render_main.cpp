@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/exit_codes.h"
 #include "tools/render_cli.h"
+#include "tools/render_job.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -12,7 +14,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!qvtools::parseArguments(args, &options, &error)) {
         std::fprintf(stderr, "quorvane-render: error: %s\n", error.c_str());
-        return 2;
+        return qvtools::kExitUsage;
     }
     return qvtools::run(options);
 }

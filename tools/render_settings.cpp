@@ -187,8 +187,11 @@ bool parseBandOption(const std::string& text, BandOption* out, std::string* erro
         return false;
     }
     bool freqGiven = false, widthGiven = false;
-    s.width = isShelf(s.type) ? 0.707 : 1.0;
-    s.widthUnit = isShelf(s.type) ? WidthUnit::Q : WidthUnit::Octaves;
+    // Low- and high-pass default to Butterworth, as cookbook filters do
+    // elsewhere: an octave-wide one sags or bumps at its corner.
+    const bool byQ = isShelf(s.type) || s.type == kLowPass || s.type == kHighPass;
+    s.width = byQ ? 0.707 : 1.0;
+    s.widthUnit = byQ ? WidthUnit::Q : WidthUnit::Octaves;
     for (size_t i = 1; i < items.size(); ++i) {
         const std::string t = lower(items[i]);
         std::string itemError;
@@ -326,6 +329,30 @@ std::string formatFrequency(double hz) {
     return number(hz) + " Hz";
 }
 
+namespace {
+
+// The shortest text that reads back as exactly this number.
+std::string exactNumber(double value) {
+    char text[40];
+    // At least the whole number's digits, so 80 stays 80 rather than 8e+01.
+    const int whole = std::fabs(value) >= 1.0 ? static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 1 : 1;
+    for (int digits = std::min(whole, 17); digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, value);
+        if (std::strtod(text, nullptr) == value) break;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string formatBandOption(int band, const BandSetting& s) {
+    std::string text = std::to_string(band) + "=" + responseName(s.type) + "," + exactNumber(s.freqHz) + "Hz,";
+    text += s.widthUnit == WidthUnit::Q ? "q" + exactNumber(s.width) : exactNumber(s.width) + "oct";
+    if (hasGain(s.type) || (s.gainGiven && s.gainDb != 0.0))
+        text += std::string(",") + (s.gainDb >= 0.0 ? "+" : "") + exactNumber(s.gainDb) + "dB";
+    return text;
+}
+
 std::string describe(const BandSetting& s) {
     const char* name = responseName(s.type);
     std::string text = name != nullptr ? name : "type " + std::to_string(s.type);
@@ -410,8 +437,9 @@ bool parseAutomation(const std::string& text, std::vector<AutomationPoint>* poin
 
 bool resolveAutomation(const std::vector<AutomationPoint>& points, const BandSetting (&start)[kBandCount],
                        double sampleRate, int64_t totalFrames, std::vector<ControlChange>* changes,
-                       std::vector<std::string>* warnings, std::string* error) {
+                       std::vector<std::string>* warnings, std::string* error, const bool* given) {
     BandSetting current[kBandCount];
+    bool named[kBandCount] = {};
     std::copy(std::begin(start), std::end(start), std::begin(current));
     std::set<std::string> said;
     int dropped = 0;
@@ -423,6 +451,12 @@ bool resolveAutomation(const std::vector<AutomationPoint>& points, const BandSet
             continue;
         }
         BandSetting& s = current[point.band - 1];
+        if (given != nullptr && !given[point.band - 1] && !named[point.band - 1]) {
+            named[point.band - 1] = true;
+            warnings->push_back("automation line " + std::to_string(point.line) + ": band " +
+                                std::to_string(point.band) + " is not set; its automation starts from the module's "
+                                "default, " + describe(start[point.band - 1]));
+        }
         switch (point.parameter) {
             case AutomationPoint::Freq: s.freqHz = point.value; break;
             case AutomationPoint::Gain:

@@ -62,8 +62,9 @@ bool parseGain(const std::string& text, double* db, std::string* error);
 bool parseWidth(const std::string& text, double* width, WidthUnit* unit, std::string* error);
 
 // "N=RESPONSE,FREQ[,WIDTH][,GAIN]" with the items after the response in any
-// order, told apart by their units. Width defaults to 1 octave (q0.707 for
-// the shelves), gain to 0 dB; the frequency must be given.
+// order, told apart by their units. Width defaults to Q 0.707 for low-pass,
+// high-pass (Butterworth) and the shelves, 1 octave for the others; gain to
+// 0 dB; the frequency must be given.
 struct BandOption {
     int band = 0;  // 1..5
     BandSetting setting;
@@ -95,6 +96,10 @@ std::vector<std::string> settingWarnings(const BandSetting& setting, double samp
 // error rather than a warning; empty when the setting is usable.
 std::string settingError(const BandSetting& setting);
 
+// The setting in the --band syntax, "2=peaking,1000Hz,1oct,+6dB", which
+// parseBandOption reads back to the same values.
+std::string formatBandOption(int band, const BandSetting& setting);
+
 // "peaking 1 kHz 1 oct +6 dB"
 std::string describe(const BandSetting& setting);
 std::string formatFrequency(double hz);
@@ -123,9 +128,10 @@ struct ControlChange {
 // Applies the points in time order to the starting settings and gives the pin
 // changes sample by sample (time rounded to the nearest sample). Points after
 // `totalFrames` are dropped with a warning. Fails with the first point whose
-// setting is unusable.
+// setting is unusable. With `given`, a point on a band that was not set says
+// once that the band starts from `start`, the module's default.
 bool resolveAutomation(const std::vector<AutomationPoint>& points, const BandSetting (&start)[kBandCount],
                        double sampleRate, int64_t totalFrames, std::vector<ControlChange>* changes,
-                       std::vector<std::string>* warnings, std::string* error);
+                       std::vector<std::string>* warnings, std::string* error, const bool* given = nullptr);
 
 }  // namespace qvtools

@@ -84,7 +84,7 @@ TEST_F(BadInput, GivesAOneLineErrorAndLeavesNoOutput) {
         {{"--response", "in.wav", "in.wav", "out.wav"}, ".png, .svg or .pdf"},
         {{"--block-size", "0", "in.wav", "out.wav"}, "--block-size 0"},
         {{"--module", "/nonexistent/Quorvane.so", "in.wav", "out.wav"}, "cannot load the module library"},
-        {{"--out-dir", "nowhere"}, "--out-dir nowhere is not a folder"},
+        {{"--out-dir", "in.wav"}, "--out-dir in.wav is not a folder"},
         {{"--rate", "0"}, "--rate 0"},
         {{"in.wav"}, "give both INPUT and OUTPUT"},
     };

@@ -22,7 +22,10 @@ struct GoodBand {
 const GoodBand kGoodBands[] = {
     {"2=peaking,1000Hz,1oct,+6dB", 2, kPeaking, 1000.0, 1.0, WidthUnit::Octaves, 6.0},
     {"5=highshelf,8kHz,q0.7,-3dB", 5, kHighShelf, 8000.0, 0.7, WidthUnit::Q, -3.0},
-    {"1=LOWPASS,80hz", 1, kLowPass, 80.0, 1.0, WidthUnit::Octaves, 0.0},
+    // Low- and high-pass default to Butterworth.
+    {"1=LOWPASS,80hz", 1, kLowPass, 80.0, 0.707, WidthUnit::Q, 0.0},
+    {"2=highpass,80Hz", 2, kHighPass, 80.0, 0.707, WidthUnit::Q, 0.0},
+    {"2=highpass,80Hz,1oct", 2, kHighPass, 80.0, 1.0, WidthUnit::Octaves, 0.0},
     {"3=notch,+0dB,0.5oct,100Hz", 3, kNotch, 100.0, 0.5, WidthUnit::Octaves, 0.0},
     {"4=lowshelf,200Hz", 4, kLowShelf, 200.0, 0.707, WidthUnit::Q, 0.0},
     {"1=bandpass-skirt,1.5kHz,2oct", 1, kBandPassSkirt, 1500.0, 2.0, WidthUnit::Octaves, 0.0},
@@ -259,6 +262,20 @@ TEST(Arguments, AcceptTheDemoARenderAndTheirOptions) {
     EXPECT_EQ(o.sampleRate, 44100.0);
     ASSERT_TRUE(parseArguments({"--", "-in.wav", "out.wav"}, &o, &error)) << error;
     EXPECT_EQ(o.input, "-in.wav");
+
+    // A negative gain is a value, not an option; a batch takes every file.
+    ASSERT_TRUE(parseArguments({"--gain", "-6", "--bits", "24", "--dither", "none", "--out-dir", "eq", "a.wav",
+                                "--band", "1=lowpass,5kHz", "b.flac"},
+                               &o, &error))
+        << error;
+    EXPECT_EQ(o.gainDb, -6.0);
+    EXPECT_EQ(o.format, SampleFormat::Pcm24);
+    EXPECT_FALSE(o.dither);
+    EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.wav", "b.flac"}));
+    EXPECT_TRUE(o.bandGiven[0]);
+    ASSERT_TRUE(parseArguments({"-", "-"}, &o, &error)) << error;
+    EXPECT_EQ(o.input, "-");
+    EXPECT_EQ(o.output, "-");
 }
 
 TEST(Arguments, RejectBadCommandLinesWithTheReason) {
@@ -280,6 +297,13 @@ TEST(Arguments, RejectBadCommandLinesWithTheReason) {
         {{"--response", "plot.jpg"}, ".png, .svg or .pdf"},
         {{"--rate", "44100", "in.wav", "out.wav"}, "INPUT brings its own"},
         {{"same.wav", "same.wav"}, "is the input file"},
+        {{"--bits", "12"}, "choose 16, 24, 32 or float"},
+        {{"--dither", "shaped"}, "choose tpdf or none"},
+        {{"--gain", "loud"}, "malformed gain"},
+        {{"--gain", "+50"}, "from -100 to +40 dB"},
+        {{"--gain", "1", "--gain", "2"}, "--gain is given more than once"},
+        {{"--bits", "16", "--format", "float"}, "not both"},
+        {{"", "out.wav"}, "empty file name was given as INPUT"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first.front());

@@ -54,13 +54,14 @@ private:
 };
 
 inline bool writeAudio(const std::string& path, const std::vector<float>& interleaved, int channels, int rate,
-                       int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT) {
+                       int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT, const char* title = nullptr) {
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
     info.format = format;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr) return false;
+    if (title != nullptr) sf_set_string(file, SF_STR_TITLE, title);
     const sf_count_t frames = static_cast<sf_count_t>(interleaved.size()) / channels;
     const bool ok = sf_writef_float(file, interleaved.data(), frames) == frames;
     return sf_close(file) == 0 && ok;
@@ -71,6 +72,7 @@ struct Audio {
     int channels = 0;
     int rate = 0;
     int format = 0;
+    std::string title;
 };
 
 inline bool readAudio(const std::string& path, Audio* audio) {
@@ -80,6 +82,8 @@ inline bool readAudio(const std::string& path, Audio* audio) {
     audio->channels = info.channels;
     audio->rate = info.samplerate;
     audio->format = info.format;
+    const char* title = sf_get_string(file, SF_STR_TITLE);
+    audio->title = title != nullptr ? title : "";
     audio->samples.assign(static_cast<size_t>(info.frames * info.channels), 0.0f);
     const bool ok = sf_readf_float(file, audio->samples.data(), info.frames) == info.frames;
     sf_close(file);
@@ -156,7 +160,10 @@ inline Run runProgram(const std::string& program, const std::vector<std::string>
 // Runs quorvane-render with these arguments in `folder`.
 inline Run runRender(const std::vector<std::string>& args, const std::string& folder, int signalAfterMs = -1,
                      int signal = SIGINT, const std::string& stdinPath = "") {
-    return runProgram(QUORVANE_RENDER_PATH, args, folder, signalAfterMs, signal, stdinPath);
+    // Another build of the program can be put to the same tests.
+    const char* other = std::getenv("QUORVANE_RENDER_UNDER_TEST");
+    return runProgram(other != nullptr && *other ? other : QUORVANE_RENDER_PATH, args, folder, signalAfterMs, signal,
+                      stdinPath);
 }
 
 }  // namespace toolstest
