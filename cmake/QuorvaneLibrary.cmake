@@ -20,12 +20,24 @@ add_library(quorvane_objects OBJECT ${QUORVANE_SOURCES})
 target_include_directories(quorvane_objects PUBLIC ${PROJECT_SOURCE_DIR})
 set_target_properties(quorvane_objects PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+# The one version, the project's: the about text the host shows carries it.
+target_compile_definitions(quorvane_objects PRIVATE QUORVANE_VERSION="${PROJECT_VERSION}")
 
 add_library(quorvane_core STATIC $<TARGET_OBJECTS:quorvane_objects>)
 target_include_directories(quorvane_core PUBLIC ${PROJECT_SOURCE_DIR})
 
 add_library(Quorvane SHARED $<TARGET_OBJECTS:quorvane_objects>)
 set_target_properties(Quorvane PROPERTIES PREFIX "" OUTPUT_NAME Quorvane)
+if(WIN32)
+  # The same version in the file's version resource, for Windows to show.
+  enable_language(RC)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/quorvane_version.rc.in
+                 ${CMAKE_CURRENT_BINARY_DIR}/quorvane_version.rc @ONLY)
+  target_sources(Quorvane PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/quorvane_version.rc)
+  # Linked stripped: the DLL the build makes is the one that ships. (A strip
+  # afterwards would stamp the file with the time of stripping.)
+  target_link_options(Quorvane PRIVATE -s)
+endif()
 if(NOT WIN32)
   # Resolve our own symbols inside the library and export nothing but the two
   # entry points.

@@ -5,9 +5,16 @@
 #include "host_interface/abi.h"
 #include "host_interface/module_record.h"
 
+#ifndef QUORVANE_VERSION
+#error "QUORVANE_VERSION comes from the project version (cmake/QuorvaneLibrary.cmake)"
+#endif
+
 namespace {
 constexpr char kModuleName[] = "Quorvane";
-constexpr char kAbout[] = "Five Band EQ - stereo parametric equaliser by the Quorvane developers";
+// The host lists modules by this text; the version goes right after the
+// name so a user can tell which release a patch is running.
+constexpr char kAbout[] =
+    "Five Band EQ " QUORVANE_VERSION " - stereo parametric equaliser by the Quorvane developers";
 }  // namespace
 
 QV_EXPORT int32_t QV_HOST_ENTRY getModuleProperties(int32_t index, ModuleInfo* info) {

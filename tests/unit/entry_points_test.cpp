@@ -30,8 +30,13 @@ TEST(GetModuleProperties, DescribesModuleZero) {
     EXPECT_EQ(info.interfaceVersion, 2230);
     EXPECT_STREQ(info.name, "Quorvane");
     EXPECT_STREQ(info.id, "Quorvane");
-    EXPECT_EQ(std::string(info.about).rfind("Five Band EQ", 0), 0u) << info.about;
+    // The host lists the module by this text; the release's version follows
+    // the name.
+    EXPECT_EQ(std::string(info.about).rfind("Five Band EQ " QUORVANE_VERSION " ", 0), 0u)
+        << info.about;
     EXPECT_EQ(std::strchr(info.about, '\n'), nullptr) << "one line";
+    for (const char* c = info.about; *c != '\0'; ++c)
+        EXPECT_TRUE(*c >= ' ' && *c != '\x7f') << "plain text, one line: " << info.about;
     // The host's two words are left alone.
     EXPECT_EQ(info.hostWord12, before.hostWord12);
     EXPECT_EQ(info.hostWord16, before.hostWord16);

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Draws the manual's response plots (docs/response-*.png), one band of each
+# of the nine responses, measured from the running module by quorvane-render
+# at 48 kHz. Run it after a change to the filters and commit the plots.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+cmake --preset native >/dev/null
+cmake --build --preset native --target quorvane-render
+render=build/native/tools/quorvane-render
+
+# name  band setting (the settings the manual's captions describe)
+plots=(
+  "lowpass        lowpass,1kHz,q0.707"
+  "highpass       highpass,1kHz,q0.707"
+  "bandpass-skirt bandpass-skirt,1kHz,1oct"
+  "bandpass-peak  bandpass-peak,1kHz,1oct"
+  "notch          notch,1kHz,1oct"
+  "allpass        allpass,1kHz,1oct"
+  "peaking        peaking,1kHz,1oct,+6dB"
+  "lowshelf       lowshelf,200Hz,q0.707,+6dB"
+  "highshelf      highshelf,5kHz,q0.707,-6dB"
+)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+for entry in "${plots[@]}"; do
+  read -r name setting <<<"$entry"
+  "$render" --quiet --rate 48000 --out-dir "$scratch" --band "1=$setting" \
+            --response "docs/response-$name.png"
+  echo "docs/response-$name.png: band 1 = $setting"
+done
