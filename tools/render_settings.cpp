@@ -1,6 +1,7 @@
 #include "tools/render_settings.h"
 
 #include "equaliser/band_filter.h"
+#include "equaliser/control_scaling.h"
 
 #include <algorithm>
 #include <cctype>
@@ -89,7 +90,7 @@ bool responseFromName(const std::string& name, int* type) {
     return false;
 }
 
-bool hasGain(int type) { return type == kPeaking || type == kLowShelf || type == kHighShelf; }
+bool hasGain(int type) { return eq::responseHasGain(type); }
 bool isShelf(int type) { return type == kLowShelf || type == kHighShelf; }
 
 bool parseFrequency(const std::string& text, double* hz, std::string* error) {
@@ -234,21 +235,6 @@ bool parseBandOption(const std::string& text, BandOption* out, std::string* erro
     return true;
 }
 
-float controlValueFor(double designValue) {
-    const float target = static_cast<float>(designValue);
-    const auto reaches = [target](float pin) { return 10.0f * pin == target; };
-    const float first = static_cast<float>(designValue / 10.0);
-    if (reaches(first)) return first;
-    float up = first, down = first;
-    for (int step = 0; step < 4; ++step) {
-        up = std::nextafter(up, INFINITY);
-        if (reaches(up)) return up;
-        down = std::nextafter(down, -INFINITY);
-        if (reaches(down)) return down;
-    }
-    return first;  // no pin value lands exactly; the nearest tenth is as close as the module gets
-}
-
 double octavesForQ(double q, double freqHz, double sampleRate) {
     const double f = clampLikeModule(static_cast<float>(freqHz), kMinFreqHz, kMaxFreqHz);
     double w0 = 2.0 * kPi * f / sampleRate;
@@ -263,11 +249,13 @@ double designWidth(const BandSetting& setting, double sampleRate) {
 }
 
 PinValues toPinValues(const BandSetting& setting, double sampleRate) {
+    const eq::BandPins band =
+        eq::bandPinsFor(setting.type, setting.freqHz, designWidth(setting, sampleRate), setting.gainDb);
     PinValues pins;
-    pins.type = static_cast<float>(setting.type);
-    pins.freq = controlValueFor(setting.freqHz);
-    pins.q = controlValueFor(designWidth(setting, sampleRate));
-    pins.gain = controlValueFor(hasGain(setting.type) ? setting.gainDb : 0.0);
+    pins.type = band.type;
+    pins.freq = band.freq;
+    pins.q = band.width;
+    pins.gain = band.gain;
     return pins;
 }
 

@@ -71,10 +71,6 @@ struct BandOption {
 };
 bool parseBandOption(const std::string& text, BandOption* out, std::string* error);
 
-// The pin value p whose product with ten, rounded to a float as the module
-// does it, gives the float nearest `designValue`.
-float controlValueFor(double designValue);
-
 // Octaves of the same bandwidth as a Q at this frequency and sample rate (the
 // module's width-to-alpha relation inverted).
 double octavesForQ(double q, double freqHz, double sampleRate);

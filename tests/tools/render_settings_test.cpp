@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "tools/render_cli.h"
+#include "equaliser/control_scaling.h"
 #include "tools/render_settings.h"
 
 using namespace qvtools;
@@ -85,7 +86,7 @@ TEST(PinValues, TenTimesEachPinValueGivesTheSettingAsTheModuleComputesIt) {
     const double values[] = {1000.0, 1.0, 6.0, -3.0, 0.7, 0.707, 8000.0, 0.3, 20000.0, 12345.6, 0.001, 2.5, 19.9, 440.0};
     for (double value : values) {
         SCOPED_TRACE(value);
-        const float pin = controlValueFor(value);
+        const float pin = eq::controlValueFor(value);
         EXPECT_EQ(10.0f * pin, static_cast<float>(value));
         EXPECT_NEAR(pin, value / 10.0, std::fabs(value) * 1e-6);
     }
