@@ -17,6 +17,7 @@
 
 #include "bench/plain_cascade.h"
 #include "bench/silence_cases.h"
+#include "equaliser/kernel_path.h"
 #include "equaliser/module.h"
 #include "equaliser/process_steps.h"
 
@@ -186,9 +187,76 @@ void BM_Silence(benchmark::State& state) {
     reportFrames(state, blockSize);
 }
 
+// Audio-rate automation: all twenty controls move at every poll, so every
+// band is redesigned every 32 frames (frequency, gain and width; the type
+// stays). 1024-frame blocks of loud noise.
+struct Sweeps {
+    // Control streams for `blocks` blocks: every sample its own value.
+    Sweeps(int blockSize, int blocks) : length(static_cast<size_t>(blockSize) * blocks) {
+        for (int band = 0; band < kBandCount; ++band) {
+            const BandSetting& b = kSettings[band];
+            std::vector<float> freq(length), gain(length), q(length), type(length, typeValue(b));
+            for (size_t i = 0; i < length; ++i) {
+                const float phase = static_cast<float>(i % 4800) / 4800.0f;
+                freq[i] = b.freq * (0.5f + phase);
+                gain[i] = b.gain * (1.0f - 2.0f * phase);
+                q[i] = b.q * (0.75f + 0.5f * phase);
+            }
+            streams.push_back(freq), streams.push_back(gain), streams.push_back(q), streams.push_back(type);
+        }
+    }
+    size_t length;
+    std::vector<std::vector<float>> streams;  // Freq1, Gain1, Q1, Type1, ... Type5
+};
+
+void BM_MovingControls(benchmark::State& state) {
+    constexpr int blockSize = 1024;
+    Rig rig(blockSize);
+    const Sweeps sweeps(blockSize, kBlocks);
+    const auto left = silence::noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 1);
+    const auto right = silence::noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 2);
+    size_t block = 0;
+    for (auto _ : state) {
+        copyBlock(left, block, blockSize, rig.buffer(PIN_INPUT1));
+        copyBlock(right, block, blockSize, rig.buffer(PIN_INPUT2));
+        const size_t start = (block % kBlocks) * blockSize;
+        for (int c = 0; c < 4 * kBandCount; ++c)
+            rig.module().pins[PIN_FIRST_CONTROL + c] = const_cast<float*>(sweeps.streams[c].data() + start);
+        rig.process();
+        benchmark::DoNotOptimize(rig.buffer(PIN_OUTPUT1));
+        ++block;
+    }
+    reportFrames(state, blockSize);
+}
+
+// The redesigns alone that BM_MovingControls asks for: the same designBand
+// calls, with the same values, on the same bands.
+void BM_MovingControlsRedesigns(benchmark::State& state) {
+    constexpr int blockSize = 1024;
+    Rig rig(blockSize);  // sets the sample rate the designs use
+    const Sweeps sweeps(blockSize, kBlocks);
+    BandFilter bands[kBandCount];
+    for (BandFilter& b : bands) resetBandFilter(b);
+    size_t block = 0;
+    for (auto _ : state) {
+        const size_t start = (block % kBlocks) * blockSize;
+        for (size_t i = start; i < start + blockSize; i += kPollInterval)
+            for (int k = 0; k < kBandCount; ++k) {
+                const auto& s = sweeps.streams;
+                designBand(&bands[k], eq::toFilterType(s[4 * k + 3][i]), 10.0f * s[4 * k][i],
+                           10.0f * s[4 * k + 2][i], 10.0f * s[4 * k + 1][i]);
+            }
+        benchmark::DoNotOptimize(bands);
+        ++block;
+    }
+    reportFrames(state, blockSize);
+}
+
 BENCHMARK(BM_Process)->Arg(256)->Arg(1024);
 BENCHMARK(BM_PlainCascade)->Arg(256)->Arg(1024);
 BENCHMARK(BM_Silence)->DenseRange(silence::Loud, silence::CaseCount - 1);
+BENCHMARK(BM_MovingControls);
+BENCHMARK(BM_MovingControlsRedesigns);
 
 // Collects every run's CPU time per iteration (steadier than wall time on a
 // busy machine) so the ratios can close the output.
@@ -221,8 +289,15 @@ int main(int argc, char** argv) {
     if (t.count("BM_Process/256") && t.count("BM_PlainCascade/256"))
         std::printf("process / plain cascade, 256-sample blocks: %.3f\n",
                     t["BM_Process/256"] / t["BM_PlainCascade/256"]);
+    if (t.count("BM_MovingControls") && t.count("BM_MovingControlsRedesigns") && t.count("BM_Process/1024"))
+        std::printf("controls moving at every poll: %.2f ns per frame, %.2f of static controls; "
+                    "redesigns take %.0f%% of it\n",
+                    t["BM_MovingControls"] / 1024.0,
+                    t["BM_MovingControls"] / t["BM_Process/1024"],
+                    100.0 * t["BM_MovingControlsRedesigns"] / t["BM_MovingControls"]);
+    const char* path = eq::kernelPath() == eq::KernelPath::Avx ? "avx" : "sse2";
     if (t.count("BM_Process/1024") && t.count("BM_PlainCascade/1024"))
-        std::printf("process / plain cascade, 1024-sample blocks: %.3f\n",
+        std::printf("process / plain cascade, 1024-sample blocks, %s path: %.3f\n", path,
                     t["BM_Process/1024"] / t["BM_PlainCascade/1024"]);
     benchmark::Shutdown();
     return 0;

@@ -38,6 +38,17 @@ QV_AVX inline __m256d linesAt(const PipelineLanes& lanes, int p, int32_t index) 
 
 QV_AVX inline __m256d magnitude(__m256d v) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), v); }
 
+QV_AVX inline __m256d flushed(__m256d v, __m256d offset) {
+    return _mm256_sub_pd(_mm256_add_pd(v, offset), offset);
+}
+
+// Band 1's four values (the lower half of the first pair) all zero.
+QV_AVX inline bool lowRests(__m256d y1, __m256d y2, __m256d x1, __m256d x2) {
+    const __m128d any = _mm256_castpd256_pd128(_mm256_or_pd(_mm256_or_pd(y1, y2), _mm256_or_pd(x1, x2)));
+    const __m128i bits = _mm_castpd_si128(_mm_andnot_pd(_mm_set1_pd(-0.0), any));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) == 0xFFFF;
+}
+
 QV_AVX inline bool withinBound(__m256d y1, __m256d y2, __m256d x1, __m256d x2, int which) {
     const __m256d limit = _mm256_set1_pd(kMaxDelayMagnitude);
     const __m256d ok = _mm256_and_pd(
@@ -52,7 +63,7 @@ QV_AVX inline bool withinBound(__m256d y1, __m256d y2, __m256d x1, __m256d x2, i
 }  // namespace
 
 QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
-                              const RunawayCheck* checks, int32_t checkCount) {
+                              const BandPollEvent* events, int32_t eventCount, BandPoller poller) {
     // Only the recursions' own state stays in registers through the loop;
     // inputs come from the lines and the coefficients from memory, which
     // they never leave, so nothing is written back to the stack per step.
@@ -67,29 +78,60 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
         y1[p] = pairOf(lanes.y1, p);
         y2[p] = pairOf(lanes.y2, p);
     }
+    const __m256d offset = join(lanes.offset, lanes.offset);
     int32_t next = 0;
     int32_t u = from;
     for (; u < to; ++u) {
-        if (next < checkCount && checks[next].step == u) {
-            // The pair picked by constant indices only: an array indexed at
-            // run time would have to live in memory through the loop.
-            const int k = checks[next].band;
-            bool within = true;
+        if (lanes.maybeSkip[u] &&
+            lowRests(y1[0], y2[0], linesAt(lanes, 0, u + 1), linesAt(lanes, 0, u)))
+            break;
+        if (next < eventCount && events[next].step == u) {
+            // The pair is picked by constant indices only: an array indexed
+            // at run time would have to live in memory through the loop.
+            const BandPollEvent& e = events[next++];
+            const int which = e.band % 2;
 #pragma GCC unroll 3
             for (int p = 0; p < kPairs; ++p)
-                if (p == k / 2)
-                    within = withinBound(y1[p], y2[p], linesAt(lanes, p, u + 1), linesAt(lanes, p, u),
-                                         k % 2);
-            if (!within) break;
-            ++next;
+                if (p == e.band / 2 &&
+                    (e.exact || !withinBound(y1[p], y2[p], linesAt(lanes, p, u + 1),
+                                             linesAt(lanes, p, u), which))) {
+                    lanes.y1[e.band] = half(y1[p], which);
+                    lanes.y2[e.band] = half(y2[p], which);
+                    poller.poll(poller.pipeline, e.band, e.frame, u);
+                    // The band's design and state as the poll left them.
+                    b0[p] = pairOf(lanes.b0, p);
+                    b1[p] = pairOf(lanes.b1, p);
+                    b2[p] = pairOf(lanes.b2, p);
+                    a1[p] = pairOf(lanes.a1, p);
+                    a2[p] = pairOf(lanes.a2, p);
+                    const __m256d oldY1 = y1[p], oldY2 = y2[p];
+                    y1[p] = which == 0 ? join(lanes.y1[e.band], half(oldY1, 1))
+                                       : join(half(oldY1, 0), lanes.y1[e.band]);
+                    y2[p] = which == 0 ? join(lanes.y2[e.band], half(oldY2, 1))
+                                       : join(half(oldY2, 0), lanes.y2[e.band]);
+                }
         }
         const int32_t ahead = u + kHistory + kSkew;
 #pragma GCC unroll 3
         for (int p = 0; p < kPairs; ++p) {
+            __m256d x1 = linesAt(lanes, p, u + 1);
+            __m256d x2 = linesAt(lanes, p, u);
+            const bool low = lanes.flush[flushIndex(2 * p, u)] != 0;
+            const bool high = 2 * p + 1 < kBandCount && lanes.flush[flushIndex(2 * p + 1, u)] != 0;
+            if (low || high) {
+                // Each band of the pair flushes for its own frame.
+                const __m256d which = _mm256_castsi256_pd(_mm256_set_epi64x(
+                    high ? -1 : 0, high ? -1 : 0, low ? -1 : 0, low ? -1 : 0));
+                y1[p] = _mm256_blendv_pd(y1[p], flushed(y1[p], offset), which);
+                y2[p] = _mm256_blendv_pd(y2[p], flushed(y2[p], offset), which);
+                x1 = _mm256_blendv_pd(x1, flushed(x1, offset), which);
+                x2 = _mm256_blendv_pd(x2, flushed(x2, offset), which);
+                _mm256_store_pd(reinterpret_cast<double*>(&lanes.signal[p][u + 1][0]), x1);
+            }
             // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, in that order, per lane.
             __m256d y = _mm256_mul_pd(b0[p], linesAt(lanes, p, u + 2));
-            y = _mm256_add_pd(y, _mm256_mul_pd(b1[p], linesAt(lanes, p, u + 1)));
-            y = _mm256_add_pd(y, _mm256_mul_pd(b2[p], linesAt(lanes, p, u)));
+            y = _mm256_add_pd(y, _mm256_mul_pd(b1[p], x1));
+            y = _mm256_add_pd(y, _mm256_mul_pd(b2[p], x2));
             y = _mm256_sub_pd(y, _mm256_mul_pd(a1[p], y1[p]));
             y = _mm256_sub_pd(y, _mm256_mul_pd(a2[p], y2[p]));
             y2[p] = y1[p];

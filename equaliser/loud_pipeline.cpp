@@ -24,35 +24,63 @@ inline bool withinBound(__m128d y1, __m128d y2, __m128d x1, __m128d x2) {
 
 constexpr int32_t kNever = INT32_MAX;
 
+inline __m128d flushed(__m128d v, __m128d offset) {
+    return _mm_sub_pd(_mm_add_pd(v, offset), offset);
+}
+
+// All four values zero, of either sign (a NaN is not).
+inline bool resting(__m128d y1, __m128d y2, __m128d x1, __m128d x2) {
+    const __m128d any = _mm_or_pd(_mm_or_pd(y1, y2), _mm_or_pd(x1, x2));
+    const __m128i bits = _mm_castpd_si128(_mm_andnot_pd(_mm_set1_pd(-0.0), any));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) == 0xFFFF;
+}
+
 // A band's polls come every kPollInterval frames; it must have taken one
 // before the band after it reaches the next.
 static_assert(kLag < kPollInterval, "the pipeline is shorter than the poll spacing");
 
 class Pipeline {
 public:
-    Pipeline(LoudRunPlace place, int32_t n)
-        : place_(place), n_(n), firstPoll_(kPollInterval - place.counter), nextPoll_(firstPoll_) {
+    Pipeline(LoudRunPlace place, int32_t n, const float* out1, const float* out2)
+        : place_(place),
+          n_(n),
+          firstPoll_(kPollInterval - place.counter),
+          nextPoll_(firstPoll_),
+          out1_(out1),
+          out2_(out2) {
+        lanes_.offset = _mm_set1_pd(denormalOffset);
         if (firstPoll_ < kLag) {
-            // The first poll falls while the pipeline fills: band by band.
-            exactPoll_ = firstPoll_;
+            // The first poll falls while the pipeline fills: the bands that
+            // reach it in the steady steps take it as the loop defines.
+            for (int k = 0; k < kBandCount; ++k)
+                if (firstPoll_ + kSkew * k >= kLag)
+                    queue_[queued_++] = {firstPoll_ + kSkew * k, k, firstPoll_, true};
+            exactUntil_ = firstPoll_ + kLag;
             nextPoll_ = firstPoll_ + kPollInterval;
         }
     }
 
-    __m128 run(const float* in1, const float* in2, float* out1, float* out2) {
+    PipelineRun run(const float* in1, const float* in2, float* out1, float* out2) {
         enter();
-        const int32_t steps = n_ + kLag;
-        for (int32_t chunk = 0; chunk < steps; chunk += kChunk) {
-            const int32_t count = steps - chunk < kChunk ? steps - chunk : kChunk;
+        for (int32_t chunk = 0; chunk < n_ + kLag; chunk += kChunk) {
+            const int32_t count = n_ + kLag - chunk < kChunk ? n_ + kLag - chunk : kChunk;
             // Inputs are taken in, and outputs gathered, a chunk at a time:
             // written straight to the host's buffers, a buffer at an unlucky
             // distance (modulo 4 KiB) from another makes the processor take
-            // an output store for one that an input load depends on.
-            for (int32_t u = 0; u < count && chunk + u < n_; ++u)
-                line(lanes_, 0, u + kHistory) = loadFrame(in1 + chunk + u, in2 + chunk + u);
+            // an output store for one that an input load depends on. What
+            // each frame asks for is read now too, before any output of the
+            // stretch is written where an output place might be read.
+            for (int32_t u = 0; u < count && chunk + u < n_; ++u) {
+                const int32_t f = chunk + u;
+                line(lanes_, 0, u + kHistory) = loadFrame(in1 + f, in2 + f);
+                const Treatment asked = decide(in1[f], in2[f], out1_[f], out2_[f]);
+                lanes_.flush[u + kLag] = asked != Treatment::Filter;
+                // The first frame the caller has already found is filtered.
+                lanes_.maybeSkip[u] = asked == Treatment::Skip && f > 0;
+            }
             runChunk(chunk, count);
             giveOut(chunk, count, out1, out2);
-            if (chunk + count < steps) turnSignalLines();
+            if (chunk + kChunk < n_ + kLag) turnLines();
         }
         leave();
 
@@ -61,7 +89,7 @@ public:
         place_.controlIndex += kPollInterval * polls;
         place_.counter =
             polls > 0 ? n_ - (firstPoll_ + kPollInterval * (polls - 1)) : place_.counter + n_;
-        return last_;
+        return {n_, last_};
     }
 
 private:
@@ -100,10 +128,11 @@ private:
     }
 
     // What the lines hold beyond this chunk's steps moves to their start.
-    void turnSignalLines() {
+    void turnLines() {
         for (int p = 0; p < kPairs; ++p)
             for (int32_t j = 0; j < kHistory + kSkew; ++j)
                 for (int h = 0; h < 2; ++h) lanes_.signal[p][j][h] = lanes_.signal[p][kChunk + j][h];
+        for (int32_t j = 0; j < kLag; ++j) lanes_.flush[j] = lanes_.flush[kChunk + j];
     }
 
     // Step chunk + u gave band 5's output for frame chunk + u - kLag.
@@ -124,20 +153,11 @@ private:
         return frame >= firstPoll_ && frame < n_ && ((frame - firstPoll_) & (kPollInterval - 1)) == 0;
     }
 
-    // The next step, from t on, at which a band takes its part of a poll on
-    // its own.
-    int32_t nextExactStep(int32_t t) const {
-        if (exactPoll_ < 0) return kNever;
-        for (int k = 0; k < kBandCount; ++k)
-            if (exactPoll_ + kSkew * k >= t) return exactPoll_ + kSkew * k;
-        return kNever;
-    }
-
     void runChunk(int32_t chunk, int32_t count) {
         int32_t u = 0;
-        while (u < count) {
+        while (u < count && chunk + u < n_ + kLag) {
             const int32_t t = chunk + u;
-            if (t < kLag || t >= n_ - 1 || t == nextExactStep(t)) {
+            if (t < kLag || t >= n_ - 1) {
                 anyStep(chunk, u);
                 ++u;
                 continue;
@@ -145,21 +165,22 @@ private:
             lookAhead(t, chunk + count);
             int32_t end = count;
             // Never past a poll not looked at yet.
-            for (int32_t limit : {n_ - 1, nextExactStep(t), nextPoll_})
-                if (limit != kNever && limit - chunk < end) end = limit - chunk;
-            RunawayCheck checks[kMaxChecks];
-            int32_t checkCount = 0;
-            for (int32_t i = checksDone_; i < checksQueued_ && queue_[i].step < chunk + end; ++i)
-                checks[checkCount++] = {queue_[i].step - chunk, queue_[i].band};
+            for (int32_t limit : {n_ - 1, nextPoll_})
+                if (limit - chunk < end) end = limit - chunk;
+            BandPollEvent events[kMaxEvents];
+            int32_t eventCount = 0;
+            for (int32_t i = done_; i < queued_ && queue_[i].step < chunk + end; ++i) {
+                events[eventCount] = queue_[i];
+                events[eventCount++].step -= chunk;
+            }
+            const BandPoller poller{&Pipeline::pollFromSteps, this};
             const int32_t stop = kernelPath() == KernelPath::Avx
-                                     ? avxSteadySteps(lanes_, u, end, checks, checkCount)
-                                     : sse2SteadySteps(lanes_, u, end, checks, checkCount);
-            while (checksDone_ < checksQueued_ && queue_[checksDone_].step < chunk + stop) ++checksDone_;
+                                     ? avxSteadySteps(lanes_, u, end, events, eventCount, poller)
+                                     : sse2SteadySteps(lanes_, u, end, events, eventCount, poller);
+            while (done_ < queued_ && queue_[done_].step < chunk + stop) ++done_;
             u = stop;
             if (stop < end) {
-                // A band ran away: it takes its poll on its own.
-                anyStep(chunk, u);
-                ++checksDone_;
+                anyStep(chunk, u);  // band 1 rests before a frame that may be skipped
                 ++u;
             }
         }
@@ -168,39 +189,57 @@ private:
     // Looks at the polls ahead of step t, up to step `until`, before band 1
     // reaches them. When no band's controls moved at a poll, each band needs
     // only its runaway check when its turn comes; otherwise every band takes
-    // that poll on its own, and nothing further is looked at until they
-    // have (a redesign changes the caches later polls are compared with).
+    // that poll as the loop defines. So does every band at a poll looked at
+    // while such polls are still to be taken: a redesign changes the caches
+    // a later poll is compared with.
     void lookAhead(int32_t t, int32_t until) {
-        if (exactPoll_ >= 0 && t <= exactPoll_ + kLag) return;
-        for (int32_t i = checksDone_; i < checksQueued_; ++i) queue_[i - checksDone_] = queue_[i];
-        checksQueued_ -= checksDone_;
-        checksDone_ = 0;
+        for (int32_t i = done_; i < queued_; ++i) queue_[i - done_] = queue_[i];
+        queued_ -= done_;
+        done_ = 0;
         Module& m = place_.module;
-        while (nextPoll_ < until && nextPoll_ < n_ - 1 && checksQueued_ + kBandCount <= kMaxChecks) {
-            const int32_t at = place_.controlIndex + (nextPoll_ - firstPoll_);
-            bool moved = false;
-            for (int k = 0; k < kBandCount && !moved; ++k) {
-                float* const* c = place_.controls + 4 * k;
-                moved = !(c[CONTROL_FREQ][at] == m.cachedFreq[k] && c[CONTROL_GAIN][at] == m.cachedGain[k] &&
-                          c[CONTROL_Q][at] == m.cachedQ[k] && c[CONTROL_TYPE][at] == m.cachedType[k]);
-            }
+        while (nextPoll_ < until && nextPoll_ < n_ - 1 && queued_ + kBandCount <= kMaxEvents) {
             const int32_t poll = nextPoll_;
             nextPoll_ += kPollInterval;
-            if (moved) {
-                exactPoll_ = poll;
-                return;
+            bool exact = t <= exactUntil_;
+            const int32_t at = place_.controlIndex + (poll - firstPoll_);
+            for (int k = 0; k < kBandCount && !exact; ++k) {
+                float* const* c = place_.controls + 4 * k;
+                exact = !(c[CONTROL_FREQ][at] == m.cachedFreq[k] && c[CONTROL_GAIN][at] == m.cachedGain[k] &&
+                          c[CONTROL_Q][at] == m.cachedQ[k] && c[CONTROL_TYPE][at] == m.cachedType[k]);
             }
-            for (int k = 0; k < kBandCount; ++k) queue_[checksQueued_++] = {poll + kSkew * k, k};
+            if (exact) exactUntil_ = poll + kLag;
+            for (int k = 0; k < kBandCount; ++k) queue_[queued_++] = {poll + kSkew * k, k, poll, exact};
         }
+    }
+
+    static void pollFromSteps(void* pipeline, int32_t band, int32_t frame, int32_t u) {
+        static_cast<Pipeline*>(pipeline)->pollBand(band, frame, u);
+    }
+
+    bool band1Rests(int32_t u) const {
+        return resting(lanes_.y1[0], lanes_.y2[0], line(lanes_, 0, u + 1), line(lanes_, 0, u));
     }
 
     // Step chunk + u, band by band: filling, draining, the last frame of
     // band 1, and bands taking their polls on their own.
     void anyStep(int32_t chunk, int32_t u) {
         const int32_t t = chunk + u;
+        if (t < n_ && lanes_.maybeSkip[u] && band1Rests(u)) {
+            // Whether every band rests decides this frame: the stretch ends
+            // before it, and band 1 keeps the state it has.
+            n_ = t;
+            lastInput_[0] = line(lanes_, 0, u + 1);
+            inputBefore_[0] = line(lanes_, 0, u);
+        }
         for (int k = 0; k < kBandCount; ++k) {
             const int32_t frame = t - kSkew * k;
             if (frame < 0 || frame >= n_) continue;
+            if (lanes_.flush[flushIndex(k, u)]) {
+                lanes_.y1[k] = flushed(lanes_.y1[k], lanes_.offset);
+                lanes_.y2[k] = flushed(lanes_.y2[k], lanes_.offset);
+                line(lanes_, k, u + 1) = flushed(line(lanes_, k, u + 1), lanes_.offset);
+                line(lanes_, k, u) = flushed(line(lanes_, k, u), lanes_.offset);
+            }
             if (pollFrame(frame)) pollBand(k, frame, u);
             const __m128d x = line(lanes_, k, u + 2);
             const __m128d x1 = line(lanes_, k, u + 1);
@@ -249,15 +288,17 @@ private:
     }
 
     LoudRunPlace place_;
-    const int32_t n_;
+    int32_t n_;                // frames in the stretch; less if it stops early
     const int32_t firstPoll_;  // run frame of the first poll (0: the first frame polls)
     int32_t nextPoll_;         // the next poll not looked at yet
-    int32_t exactPoll_ = -1;   // the last poll whose bands poll on their own
-    // Runaway checks of the polls looked at ahead, by step.
-    static constexpr int32_t kMaxChecks = kBandCount * (kChunk / kPollInterval + 2);
-    RunawayCheck queue_[kMaxChecks] = {};
-    int32_t checksQueued_ = 0;
-    int32_t checksDone_ = 0;
+    int32_t exactUntil_ = -1;  // the last step at which a band takes a poll as defined
+    // Band poll events of the polls looked at ahead, by step.
+    static constexpr int32_t kMaxEvents = kBandCount * (kChunk / kPollInterval + 2);
+    BandPollEvent queue_[kMaxEvents] = {};
+    int32_t queued_ = 0;
+    int32_t done_ = 0;
+    const float* out1_;  // the output places, read for what a frame asks
+    const float* out2_;
     __m128d lastInput_[kBandCount];
     __m128d inputBefore_[kBandCount];
     __m128 last_ = _mm_setzero_ps();
@@ -266,8 +307,8 @@ private:
 
 }  // namespace
 
-int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const RunawayCheck* checks,
-                        int32_t checkCount) {
+int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
+                        int32_t eventCount, BandPoller poller) {
     // The recursions' state in locals for the stretch: stores to the lines
     // and the stage may alias anything in memory, so state kept there would
     // be reloaded after every one of them.
@@ -277,22 +318,33 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ru
     int32_t next = 0;
     int32_t u = from;
     for (; u < to; ++u) {
-        if (next < checkCount && checks[next].step == u) {
-            // The band picked by constant indices only: an array indexed at
-            // run time would have to live in memory through the loop.
-            const int32_t band = checks[next].band;
-            bool within = true;
+        if (lanes.maybeSkip[u] && resting(y1[0], y2[0], line(lanes, 0, u + 1), line(lanes, 0, u))) break;
+        if (next < eventCount && events[next].step == u) {
+            // The band is picked by constant indices only: an array indexed
+            // at run time would have to live in memory through the loop.
+            const BandPollEvent& e = events[next++];
 #pragma GCC unroll 5
             for (int k = 0; k < kBandCount; ++k)
-                if (k == band) within = withinBound(y1[k], y2[k], line(lanes, k, u + 1), line(lanes, k, u));
-            if (!within) break;
-            ++next;
+                if (k == e.band &&
+                    (e.exact || !withinBound(y1[k], y2[k], line(lanes, k, u + 1), line(lanes, k, u)))) {
+                    lanes.y1[k] = y1[k], lanes.y2[k] = y2[k];
+                    poller.poll(poller.pipeline, k, e.frame, u);
+                    y1[k] = lanes.y1[k], y2[k] = lanes.y2[k];
+                }
         }
 #pragma GCC unroll 5
         for (int k = 0; k < kBandCount; ++k) {
+            __m128d x1 = line(lanes, k, u + 1);
+            __m128d x2 = line(lanes, k, u);
+            if (lanes.flush[flushIndex(k, u)]) {
+                y1[k] = flushed(y1[k], lanes.offset);
+                y2[k] = flushed(y2[k], lanes.offset);
+                x1 = line(lanes, k, u + 1) = flushed(x1, lanes.offset);
+                x2 = flushed(x2, lanes.offset);
+            }
             __m128d y = _mm_mul_pd(lanes.b0[k], line(lanes, k, u + 2));
-            y = _mm_add_pd(y, _mm_mul_pd(lanes.b1[k], line(lanes, k, u + 1)));
-            y = _mm_add_pd(y, _mm_mul_pd(lanes.b2[k], line(lanes, k, u)));
+            y = _mm_add_pd(y, _mm_mul_pd(lanes.b1[k], x1));
+            y = _mm_add_pd(y, _mm_mul_pd(lanes.b2[k], x2));
             y = _mm_sub_pd(y, _mm_mul_pd(lanes.a1[k], y1[k]));
             y = _mm_sub_pd(y, _mm_mul_pd(lanes.a2[k], y2[k]));
             y2[k] = y1[k];
@@ -308,9 +360,9 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ru
     return u;
 }
 
-__m128 filterLoudRun(LoudRunPlace place, const float* in1, const float* in2, float* out1,
-                     float* out2, int32_t n) {
-    Pipeline pipeline(place, n);
+PipelineRun runPipeline(LoudRunPlace place, const float* in1, const float* in2, float* out1,
+                        float* out2, int32_t n) {
+    Pipeline pipeline(place, n, out1, out2);
     return pipeline.run(in1, in2, out1, out2);
 }
 

@@ -1,6 +1,7 @@
-// Long runs of frames in which neither input is zero: the common case of
-// music and noise. They go through one pipeline from start to end, polls
-// included, in which band k works on frame t - 4k at step t. Each band takes
+// Long stretches of frames that are filtered: music and noise, zeros inside
+// them and silence while the bands still ring. They go through one pipeline
+// from start to end, polls and flushes included, in which band k works on
+// frame t - 4k at step t. Each band takes
 // its inputs from a signal line that the band before it filled four steps
 // earlier, so the five recursions of a step never wait on one another and
 // the processor keeps all of them busy. A band takes its part of a poll when
@@ -23,8 +24,8 @@ constexpr int32_t kChunk = 128;                     // steps between turns of th
 constexpr int32_t kHistory = 2;                     // a band's two previous inputs
 constexpr int32_t kSignalLength = kChunk + kHistory + kSkew;
 
-// The shortest run worth the pipeline's filling and draining.
-constexpr int32_t kMinLoudRun = 48;
+// The shortest stretch worth the pipeline's filling and draining.
+constexpr int32_t kMinPipelineRun = 48;
 
 constexpr int kPairs = (kBandCount + 1) / 2;
 
@@ -34,13 +35,23 @@ constexpr int kPairs = (kBandCount + 1) / 2;
 // band 5 leaves its output in stage1[u] and stage2[u]. The lines of bands
 // 2p and 2p + 1 lie side by side, so one 256-bit load takes both; band 5's
 // neighbour is a line of zeros.
+//
+// A frame with a zero input flushes every band before the band takes it:
+// flush[u + kLag - kSkew * k] says so for band k's frame at chunk step u. A
+// frame that may be skipped (both inputs zero, the output places allowing
+// it) is, unless band 1 still rings: maybeSkip[u] marks band 1's frame.
 struct PipelineLanes {
     __m128d b0[kBandCount], b1[kBandCount], b2[kBandCount], a1[kBandCount], a2[kBandCount];
     __m128d y1[kBandCount], y2[kBandCount];
+    __m128d offset;  // the flush's denormal offset, on both lanes
     alignas(32) __m128d signal[kPairs][kSignalLength][2];
     alignas(16) float stage1[kChunk];
     alignas(16) float stage2[kChunk];
+    uint8_t flush[kChunk + kLag];
+    uint8_t maybeSkip[kChunk];
 };
+
+inline int32_t flushIndex(int band, int32_t u) { return u + kLag - kSkew * band; }
 
 inline __m128d& line(PipelineLanes& lanes, int band, int32_t index) {
     return lanes.signal[band >> 1][index][band & 1];
@@ -49,20 +60,31 @@ inline const __m128d& line(const PipelineLanes& lanes, int band, int32_t index) 
     return lanes.signal[band >> 1][index][band & 1];
 }
 
-// Before chunk step `step`, band `band` polls: it needs no work unless a
-// delay value has reached the runaway bound.
-struct RunawayCheck {
+// Before chunk step `step`, band `band` takes its part of the poll on
+// `frame`. When no control of the poll moved (`exact` false) it needs no
+// work unless a delay value has reached the runaway bound; otherwise it
+// polls as the loop defines, through `poll`.
+struct BandPollEvent {
     int32_t step;
     int32_t band;
+    int32_t frame;
+    bool exact;
 };
 
-// Chunk steps [from, to), every band at work and none with anything to do
-// at a poll but the runaway checks. Stops early, before a step whose check
-// finds a delay value out of bounds; returns the step it stopped before.
-int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const RunawayCheck* checks,
-                        int32_t checkCount);
-int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const RunawayCheck* checks,
-                       int32_t checkCount);
+// Takes band `band`'s part of the poll on `frame` at chunk step u, with the
+// band's state in the lanes (its y values there, its inputs in its line).
+struct BandPoller {
+    void (*poll)(void* pipeline, int32_t band, int32_t frame, int32_t u);
+    void* pipeline;
+};
+
+// Chunk steps [from, to), every band at work. Stops early only before a
+// step whose frame may be skipped while band 1 rests (then the others may
+// rest too); returns the step it stopped before.
+int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
+                        int32_t eventCount, BandPoller poller);
+int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
+                       int32_t eventCount, BandPoller poller);
 
 struct LoudRunPlace {
     Module& module;
@@ -72,9 +94,17 @@ struct LoudRunPlace {
     int32_t& counter;        // filtered frames since the last poll (32: one is due)
 };
 
-// Filters `n` (at least kMinLoudRun) consecutive frames, none with a zero
-// input, polling wherever the counter says. Returns the last frame's outputs.
-__m128 filterLoudRun(LoudRunPlace place, const float* in1, const float* in2, float* out1,
-                     float* out2, int32_t n);
+struct PipelineRun {
+    int32_t frames;  // how many frames it took
+    __m128 last;     // the last one's outputs
+};
+
+// Filters up to `n` consecutive frames from the first, which the caller has
+// found is to be filtered, flushing where an input is zero and polling
+// wherever the counter says. It stops early before a frame that may be
+// skipped while band 1 rests: whether every band rests is then the caller's
+// to decide, with the pipeline drained.
+PipelineRun runPipeline(LoudRunPlace place, const float* in1, const float* in2, float* out1,
+                        float* out2, int32_t n);
 
 }  // namespace eq

@@ -229,15 +229,13 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
             treatment = Treatment::FlushAndFilter;
         }
         restKnown = false;
-        if (treatment == Treatment::Filter) {
-            const int32_t n = runOf(Treatment::Filter, input1 + i, input2 + i, output1 + i,
-                                    output2 + i, sampleCount - i);
-            if (n >= kMinLoudRun && !outputsOnControls) {
-                lastFrame = filterLoudRun({m, s, at.controls, controlIndex, counter}, input1 + i,
-                                          input2 + i, output1 + i, output2 + i, n);
-                i += n;
-                continue;
-            }
+        if (sampleCount - i >= kMinPipelineRun && !outputsOnControls) {
+            const PipelineRun run = runPipeline({m, s, at.controls, controlIndex, counter},
+                                                input1 + i, input2 + i, output1 + i, output2 + i,
+                                                sampleCount - i);
+            lastFrame = run.last;
+            i += run.frames;
+            continue;
         }
         if (counter == kPollInterval && treatment == Treatment::Filter) {
             // A loud polling frame leads the run that follows the poll.

@@ -34,7 +34,7 @@ private:
     bool usable_;
 };
 
-enum class Loud { Steady, ControlsMoveAtEveryPoll, RunawayBand, NaNBurst };
+enum class Loud { Steady, ControlsMoveAtEveryPoll, ControlsFlipBack, RunawayBand, NaNBurst };
 
 struct LoudCase {
     const char* name;
@@ -52,6 +52,8 @@ const LoudCase kLoudCases[] = {
     {"129 frames, counter 1", Loud::Steady, 1, 5, 129, false},
     {"controls move at every poll", Loud::ControlsMoveAtEveryPoll, 32, 0, 1000, false},
     {"controls move, counter 13, in place", Loud::ControlsMoveAtEveryPoll, 13, 1, 777, true},
+    {"a gain flips back at the next poll", Loud::ControlsFlipBack, 32, 0, 900, false},
+    {"a gain flips back, counter 21", Loud::ControlsFlipBack, 21, 3, 700, false},
     {"a band ran away, the poll while filling", Loud::RunawayBand, 25, 0, 300, false},
     {"a band ran away, the poll in the steady steps", Loud::RunawayBand, 5, 0, 300, false},
     {"a NaN burst", Loud::NaNBurst, 32, 2, 1500, false},
@@ -91,6 +93,12 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
                 a.pin(controlPin(band, CONTROL_Q))[i] = 0.05f + 0.0001f * step;
                 a.pin(controlPin(band, CONTROL_TYPE))[i] = static_cast<float>((i / 64) % 9);
             }
+    }
+    if (c.kind == Loud::ControlsFlipBack) {
+        // Band 2's gain takes one value for a poll and the other for the
+        // next: each poll must redesign it back.
+        for (size_t i = 0; i < length; ++i)
+            a.pin(controlPin(1, CONTROL_GAIN))[i] = (i / kPollInterval) % 2 == 0 ? 0.5f : -0.3f;
     }
     if (c.kind == Loud::NaNBurst)
         for (size_t i = length / 3; i < length / 3 + 5; ++i) a.pin(PIN_INPUT1)[i] = kNaN;
