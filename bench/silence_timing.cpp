@@ -1,12 +1,18 @@
 // silence_timing [LIBRARY]: times the module library as shipped, through the
 // stand-in host, on loud noise and on each silence case, and prints each
-// case's cost against loud noise. A plain timing loop, so it runs wherever
-// the library does (the 32-bit DLL under wine included).
+// case's cost against loud noise, and loud noise against the plain cascade
+// (bench/plain_cascade.h) built the same way. A plain timing loop, so it runs
+// wherever the library does (the 32-bit DLL under wine included); the path
+// it takes follows QUORVANE_KERNEL as the library's does.
 #include <chrono>
+#include <cstdlib>
+#include <vector>
 #include <cstdio>
 #include <string>
 
+#include "bench/plain_cascade.h"
 #include "bench/silence_cases.h"
+#include "equaliser/process_steps.h"
 #include "host/stand_in_host.h"
 
 namespace {
@@ -29,6 +35,35 @@ double secondsFor(standin::Instance& instance, int which, const silence::Materia
             silence::prepare(which, material, static_cast<size_t>(call), in1, in2, out1, out2);
             const auto start = std::chrono::steady_clock::now();
             instance.process(0, kBlockSize);
+            total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        }
+        if (total < best) best = total;
+    }
+    return best;
+}
+
+// The plain cascade with the same five bands, on the same loud noise.
+double plainSecondsFor(const float (&settings)[5][4], const silence::Material& material) {
+    const double saved = radiansPerHertz;
+    radiansPerHertz = 6.283185307179586 / 48000.0;
+    plain::Cascade cascade;
+    for (int band = 0; band < 5; ++band) {
+        BandFilter filter;
+        resetBandFilter(filter);
+        const float* s = settings[band];
+        designBand(&filter, eq::toFilterType(s[3]), 10.0f * s[0], 10.0f * s[2], 10.0f * s[1]);
+        cascade.design(band, filter);
+    }
+    radiansPerHertz = saved;
+    std::vector<float> in1(kBlockSize), in2(kBlockSize), out1(kBlockSize), out2(kBlockSize);
+    double best = 1e30;
+    for (int round = 0; round < 3; ++round) {
+        double total = 0.0;
+        for (int call = 0; call < kCalls; ++call) {
+            silence::prepare(silence::Loud, material, static_cast<size_t>(call), in1.data(), in2.data(),
+                             out1.data(), out2.data());
+            const auto start = std::chrono::steady_clock::now();
+            cascade.run(in1.data(), in2.data(), out1.data(), out2.data(), kBlockSize);
             total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         }
         if (total < best) best = total;
@@ -63,6 +98,11 @@ int main(int argc, char** argv) {
 
     std::printf("%s: loud noise %.1f ns per stereo frame\n", path.c_str(),
                 seconds[silence::Loud] * 1e9 / (kCalls * kBlockSize));
+    const double plainSeconds = plainSecondsFor(settings, material);
+    const char* kernel = std::getenv("QUORVANE_KERNEL");
+    std::printf("plain cascade %.1f ns per stereo frame; process / plain cascade (%s path): %.3f\n",
+                plainSeconds * 1e9 / (kCalls * kBlockSize), kernel != nullptr ? kernel : "best",
+                seconds[silence::Loud] / plainSeconds);
     std::printf("silence cost against loud noise (limit 1.5):\n");
     for (int c = silence::Loud + 1; c < silence::CaseCount; ++c)
         std::printf("  %-26s %.2f\n", silence::name(c), seconds[c] / seconds[silence::Loud]);

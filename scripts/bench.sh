@@ -1,17 +1,29 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the native benchmark and the shipped DLL,
-# then times the processing loop: the native Google Benchmark (its last line
-# is the ratio against the plain scalar cascade) and the 32-bit DLL under wine.
+# then times the processing loop on each instruction-set path the processor
+# has: the native Google Benchmark (its last lines are the cost of moving
+# controls and process / plain cascade) and the 32-bit DLL under wine (loud
+# noise against the plain cascade built the same way, and the silence cases).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
+paths=(sse2)
+grep -qw avx /proc/cpuinfo && paths+=(avx)
+
 cmake --preset native >/dev/null
 cmake --build --preset native --target process_bench
-build/native/bench/process_bench "$@"
+for path in "${paths[@]}"; do
+  echo
+  echo "== native, $path path"
+  QUORVANE_KERNEL=$path build/native/bench/process_bench "$@"
+done
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target silence_timing
-echo
-echo "== the shipped 32-bit DLL under wine"
-(cd build/windows && WINEPREFIX="$PWD/wineprefix" WINEDEBUG=-all wine bench/silence_timing.exe Quorvane.dll)
+for path in "${paths[@]}"; do
+  echo
+  echo "== the shipped 32-bit DLL under wine, $path path"
+  (cd build/windows && QUORVANE_KERNEL=$path ../../cmake/wine-run.sh bench/silence_timing.exe Quorvane.dll) ||
+    echo "(not run: wine cannot start here)"
+done
