@@ -9,6 +9,8 @@
 // processor and the operating system support AVX (kernel_path.cpp).
 #include <immintrin.h>
 
+#include <cmath>
+
 #include "equaliser/loud_pipeline.h"
 #include "equaliser/process_steps.h"
 
@@ -38,6 +40,14 @@ QV_AVX inline __m256d linesAt(const PipelineLanes& lanes, int p, int32_t index) 
 
 QV_AVX inline __m256d magnitude(__m256d v) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), v); }
 
+// Lanes to flush: none, the lower band's, the upper band's, both.
+alignas(32) const double kFlushMasks[4][4] = {
+    {0.0, 0.0, 0.0, 0.0},
+    {-NAN, -NAN, 0.0, 0.0},
+    {0.0, 0.0, -NAN, -NAN},
+    {-NAN, -NAN, -NAN, -NAN},
+};
+
 QV_AVX inline __m256d flushed(__m256d v, __m256d offset) {
     return _mm256_sub_pd(_mm256_add_pd(v, offset), offset);
 }
@@ -63,7 +73,7 @@ QV_AVX inline bool withinBound(__m256d y1, __m256d y2, __m256d x1, __m256d x2, i
 }  // namespace
 
 QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
-                              const BandPollEvent* events, int32_t eventCount, BandPoller poller) {
+                              const BandPollEvent* events, int32_t eventCount) {
     // Only the recursions' own state stays in registers through the loop;
     // inputs come from the lines and the coefficients from memory, which
     // they never leave, so nothing is written back to the stack per step.
@@ -88,40 +98,26 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
         if (next < eventCount && events[next].step == u) {
             // The pair is picked by constant indices only: an array indexed
             // at run time would have to live in memory through the loop.
-            const BandPollEvent& e = events[next++];
-            const int which = e.band % 2;
+            const BandPollEvent& e = events[next];
+            bool quiet = !e.exact;
 #pragma GCC unroll 3
             for (int p = 0; p < kPairs; ++p)
-                if (p == e.band / 2 &&
-                    (e.exact || !withinBound(y1[p], y2[p], linesAt(lanes, p, u + 1),
-                                             linesAt(lanes, p, u), which))) {
-                    lanes.y1[e.band] = half(y1[p], which);
-                    lanes.y2[e.band] = half(y2[p], which);
-                    poller.poll(poller.pipeline, e.band, e.frame, u);
-                    // The band's design and state as the poll left them.
-                    b0[p] = pairOf(lanes.b0, p);
-                    b1[p] = pairOf(lanes.b1, p);
-                    b2[p] = pairOf(lanes.b2, p);
-                    a1[p] = pairOf(lanes.a1, p);
-                    a2[p] = pairOf(lanes.a2, p);
-                    const __m256d oldY1 = y1[p], oldY2 = y2[p];
-                    y1[p] = which == 0 ? join(lanes.y1[e.band], half(oldY1, 1))
-                                       : join(half(oldY1, 0), lanes.y1[e.band]);
-                    y2[p] = which == 0 ? join(lanes.y2[e.band], half(oldY2, 1))
-                                       : join(half(oldY2, 0), lanes.y2[e.band]);
-                }
+                if (p == e.band / 2 && quiet)
+                    quiet = withinBound(y1[p], y2[p], linesAt(lanes, p, u + 1), linesAt(lanes, p, u),
+                                        e.band % 2);
+            if (!quiet) break;  // the band polls as defined, outside the loop
+            ++next;
         }
         const int32_t ahead = u + kHistory + kSkew;
 #pragma GCC unroll 3
         for (int p = 0; p < kPairs; ++p) {
             __m256d x1 = linesAt(lanes, p, u + 1);
             __m256d x2 = linesAt(lanes, p, u);
-            const bool low = lanes.flush[flushIndex(2 * p, u)] != 0;
-            const bool high = 2 * p + 1 < kBandCount && lanes.flush[flushIndex(2 * p + 1, u)] != 0;
-            if (low || high) {
+            const int low = lanes.flush[flushIndex(2 * p, u)];
+            const int high = 2 * p + 1 < kBandCount ? lanes.flush[flushIndex(2 * p + 1, u)] : 0;
+            if (__builtin_expect(low | high, 0)) {
                 // Each band of the pair flushes for its own frame.
-                const __m256d which = _mm256_castsi256_pd(_mm256_set_epi64x(
-                    high ? -1 : 0, high ? -1 : 0, low ? -1 : 0, low ? -1 : 0));
+                const __m256d which = _mm256_load_pd(kFlushMasks[low | (high << 1)]);
                 y1[p] = _mm256_blendv_pd(y1[p], flushed(y1[p], offset), which);
                 y2[p] = _mm256_blendv_pd(y2[p], flushed(y2[p], offset), which);
                 x1 = _mm256_blendv_pd(x1, flushed(x1, offset), which);

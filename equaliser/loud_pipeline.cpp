@@ -70,14 +70,10 @@ public:
             // an output store for one that an input load depends on. What
             // each frame asks for is read now too, before any output of the
             // stretch is written where an output place might be read.
-            for (int32_t u = 0; u < count && chunk + u < n_; ++u) {
-                const int32_t f = chunk + u;
-                line(lanes_, 0, u + kHistory) = loadFrame(in1 + f, in2 + f);
-                const Treatment asked = decide(in1[f], in2[f], out1_[f], out2_[f]);
-                lanes_.flush[u + kLag] = asked != Treatment::Filter;
-                // The first frame the caller has already found is filtered.
-                lanes_.maybeSkip[u] = asked == Treatment::Skip && f > 0;
-            }
+            const int32_t frames = n_ - chunk < count ? n_ - chunk : count;
+            takeIn(in1 + chunk, in2 + chunk, out1_ + chunk, out2_ + chunk, frames);
+            // The first frame the caller has already found is filtered.
+            if (chunk == 0) lanes_.maybeSkip[0] = 0;
             runChunk(chunk, count);
             giveOut(chunk, count, out1, out2);
             if (chunk + kChunk < n_ + kLag) turnLines();
@@ -93,6 +89,40 @@ public:
     }
 
 private:
+    // Band 1's inputs for chunk steps 0 .. frames - 1, and what each frame
+    // asks for. Four frames at a time: most have no zero input, and those
+    // need nothing more.
+    void takeIn(const float* in1, const float* in2, const float* out1, const float* out2,
+                int32_t frames) {
+        int32_t u = 0;
+        for (; u + 4 <= frames; u += 4) {
+            const __m128 left = _mm_loadu_ps(in1 + u);
+            const __m128 right = _mm_loadu_ps(in2 + u);
+            const __m128 low = _mm_unpacklo_ps(left, right);
+            const __m128 high = _mm_unpackhi_ps(left, right);
+            line(lanes_, 0, u + kHistory) = _mm_cvtps_pd(low);
+            line(lanes_, 0, u + kHistory + 1) = _mm_cvtps_pd(_mm_movehl_ps(low, low));
+            line(lanes_, 0, u + kHistory + 2) = _mm_cvtps_pd(high);
+            line(lanes_, 0, u + kHistory + 3) = _mm_cvtps_pd(_mm_movehl_ps(high, high));
+            const __m128 zero = _mm_setzero_ps();
+            if (_mm_movemask_ps(_mm_or_ps(_mm_cmpeq_ps(left, zero), _mm_cmpeq_ps(right, zero))) == 0) {
+                for (int j = 0; j < 4; ++j) lanes_.flush[u + kLag + j] = 0, lanes_.maybeSkip[u + j] = 0;
+            } else {
+                for (int32_t j = u; j < u + 4; ++j) ask(j, in1[j], in2[j], out1[j], out2[j]);
+            }
+        }
+        for (; u < frames; ++u) {
+            line(lanes_, 0, u + kHistory) = loadFrame(in1 + u, in2 + u);
+            ask(u, in1[u], in2[u], out1[u], out2[u]);
+        }
+    }
+
+    void ask(int32_t u, float left, float right, float output1, float output2) {
+        const Treatment asked = decide(left, right, output1, output2);
+        lanes_.flush[u + kLag] = asked != Treatment::Filter;
+        lanes_.maybeSkip[u] = asked == Treatment::Skip;
+    }
+
     void enter() {
         // Band 5's neighbour in the pair layout: a line of zeros.
         for (int32_t i = 0; i < kSignalLength; ++i) lanes_.signal[kPairs - 1][i][1] = _mm_setzero_pd();
@@ -173,14 +203,19 @@ private:
                 events[eventCount] = queue_[i];
                 events[eventCount++].step -= chunk;
             }
-            const BandPoller poller{&Pipeline::pollFromSteps, this};
             const int32_t stop = kernelPath() == KernelPath::Avx
-                                     ? avxSteadySteps(lanes_, u, end, events, eventCount, poller)
-                                     : sse2SteadySteps(lanes_, u, end, events, eventCount, poller);
+                                     ? avxSteadySteps(lanes_, u, end, events, eventCount)
+                                     : sse2SteadySteps(lanes_, u, end, events, eventCount);
             while (done_ < queued_ && queue_[done_].step < chunk + stop) ++done_;
             u = stop;
             if (stop < end) {
-                anyStep(chunk, u);  // band 1 rests before a frame that may be skipped
+                // Band 1 rests before a frame that may be skipped, or a band
+                // polls as the loop defines (its controls moved, or its
+                // delay values ran away): this step goes band by band. The
+                // steps saw band 1 ringing before they stopped for a poll.
+                const bool resting = lanes_.maybeSkip[u] && band1Rests(u);
+                if (!resting) ++done_;
+                anyStep(chunk, u, !resting);
                 ++u;
             }
         }
@@ -212,19 +247,17 @@ private:
         }
     }
 
-    static void pollFromSteps(void* pipeline, int32_t band, int32_t frame, int32_t u) {
-        static_cast<Pipeline*>(pipeline)->pollBand(band, frame, u);
-    }
-
     bool band1Rests(int32_t u) const {
         return resting(lanes_.y1[0], lanes_.y2[0], line(lanes_, 0, u + 1), line(lanes_, 0, u));
     }
 
     // Step chunk + u, band by band: filling, draining, the last frame of
     // band 1, and bands taking their polls on their own.
-    void anyStep(int32_t chunk, int32_t u) {
+    // `ringing`: band 1 is known not to rest before this step's frame (it
+    // may rest once its poll has cleared it, which must not end the stretch).
+    void anyStep(int32_t chunk, int32_t u, bool ringing = false) {
         const int32_t t = chunk + u;
-        if (t < n_ && lanes_.maybeSkip[u] && band1Rests(u)) {
+        if (!ringing && t < n_ && lanes_.maybeSkip[u] && band1Rests(u)) {
             // Whether every band rests decides this frame: the stretch ends
             // before it, and band 1 keeps the state it has.
             n_ = t;
@@ -308,7 +341,7 @@ private:
 }  // namespace
 
 int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
-                        int32_t eventCount, BandPoller poller) {
+                        int32_t eventCount) {
     // The recursions' state in locals for the stretch: stores to the lines
     // and the stage may alias anything in memory, so state kept there would
     // be reloaded after every one of them.
@@ -322,21 +355,20 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
         if (next < eventCount && events[next].step == u) {
             // The band is picked by constant indices only: an array indexed
             // at run time would have to live in memory through the loop.
-            const BandPollEvent& e = events[next++];
+            const BandPollEvent& e = events[next];
+            bool quiet = !e.exact;
 #pragma GCC unroll 5
             for (int k = 0; k < kBandCount; ++k)
-                if (k == e.band &&
-                    (e.exact || !withinBound(y1[k], y2[k], line(lanes, k, u + 1), line(lanes, k, u)))) {
-                    lanes.y1[k] = y1[k], lanes.y2[k] = y2[k];
-                    poller.poll(poller.pipeline, k, e.frame, u);
-                    y1[k] = lanes.y1[k], y2[k] = lanes.y2[k];
-                }
+                if (k == e.band && quiet)
+                    quiet = withinBound(y1[k], y2[k], line(lanes, k, u + 1), line(lanes, k, u));
+            if (!quiet) break;  // the band polls as defined, outside the loop
+            ++next;
         }
 #pragma GCC unroll 5
         for (int k = 0; k < kBandCount; ++k) {
             __m128d x1 = line(lanes, k, u + 1);
             __m128d x2 = line(lanes, k, u);
-            if (lanes.flush[flushIndex(k, u)]) {
+            if (__builtin_expect(lanes.flush[flushIndex(k, u)], 0)) {
                 y1[k] = flushed(y1[k], lanes.offset);
                 y2[k] = flushed(y2[k], lanes.offset);
                 x1 = line(lanes, k, u + 1) = flushed(x1, lanes.offset);

@@ -63,7 +63,7 @@ inline const __m128d& line(const PipelineLanes& lanes, int band, int32_t index) 
 // Before chunk step `step`, band `band` takes its part of the poll on
 // `frame`. When no control of the poll moved (`exact` false) it needs no
 // work unless a delay value has reached the runaway bound; otherwise it
-// polls as the loop defines, through `poll`.
+// polls as the loop defines.
 struct BandPollEvent {
     int32_t step;
     int32_t band;
@@ -71,20 +71,14 @@ struct BandPollEvent {
     bool exact;
 };
 
-// Takes band `band`'s part of the poll on `frame` at chunk step u, with the
-// band's state in the lanes (its y values there, its inputs in its line).
-struct BandPoller {
-    void (*poll)(void* pipeline, int32_t band, int32_t frame, int32_t u);
-    void* pipeline;
-};
-
-// Chunk steps [from, to), every band at work. Stops early only before a
-// step whose frame may be skipped while band 1 rests (then the others may
-// rest too); returns the step it stopped before.
+// Chunk steps [from, to), every band at work. Stops early before a step
+// whose frame may be skipped while band 1 rests (then the others may rest
+// too), or at which a band must poll as defined (the caller takes that step
+// band by band); returns the step it stopped before.
 int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
-                        int32_t eventCount, BandPoller poller);
+                        int32_t eventCount);
 int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
-                       int32_t eventCount, BandPoller poller);
+                       int32_t eventCount);
 
 struct LoudRunPlace {
     Module& module;
