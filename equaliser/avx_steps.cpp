@@ -113,16 +113,29 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
         for (int p = 0; p < kPairs; ++p) {
             __m256d x1 = linesAt(lanes, p, u + 1);
             __m256d x2 = linesAt(lanes, p, u);
-            const int low = lanes.flush[flushIndex(2 * p, u)];
-            const int high = 2 * p + 1 < kBandCount ? lanes.flush[flushIndex(2 * p + 1, u)] : 0;
+            // Band 5's idle neighbour follows band 5: flushing its zeros
+            // leaves them zeros.
+            const int32_t lowAt = flushIndex(2 * p, u);
+            const int32_t highAt = 2 * p + 1 < kBandCount ? flushIndex(2 * p + 1, u) : lowAt;
+            const int low = lanes.flush[lowAt];
+            const int high = lanes.flush[highAt];
             if (__builtin_expect(low | high, 0)) {
-                // Each band of the pair flushes for its own frame.
-                const __m256d which = _mm256_load_pd(kFlushMasks[low | (high << 1)]);
-                y1[p] = _mm256_blendv_pd(y1[p], flushed(y1[p], offset), which);
-                y2[p] = _mm256_blendv_pd(y2[p], flushed(y2[p], offset), which);
-                x1 = _mm256_blendv_pd(x1, flushed(x1, offset), which);
-                x2 = _mm256_blendv_pd(x2, flushed(x2, offset), which);
-                _mm256_store_pd(reinterpret_cast<double*>(&lanes.signal[p][u + 1][0]), x1);
+                double* newer = reinterpret_cast<double*>(&lanes.signal[p][u + 1][0]);
+                if (low & high & lanes.flush[lowAt - 1] & lanes.flush[highAt - 1]) {
+                    // Silence going on: the older two were flushed a frame
+                    // ago as the newer two, and a flush of a flushed value
+                    // gives it back bit for bit.
+                    y1[p] = flushed(y1[p], offset);
+                    x1 = flushed(x1, offset);
+                } else {
+                    // Each band of the pair flushes for its own frame.
+                    const __m256d which = _mm256_load_pd(kFlushMasks[low | (high << 1)]);
+                    y1[p] = _mm256_blendv_pd(y1[p], flushed(y1[p], offset), which);
+                    y2[p] = _mm256_blendv_pd(y2[p], flushed(y2[p], offset), which);
+                    x1 = _mm256_blendv_pd(x1, flushed(x1, offset), which);
+                    x2 = _mm256_blendv_pd(x2, flushed(x2, offset), which);
+                }
+                _mm256_store_pd(newer, x1);
             }
             // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, in that order, per lane.
             __m256d y = _mm256_mul_pd(b0[p], linesAt(lanes, p, u + 2));

@@ -124,6 +124,8 @@ private:
     }
 
     void enter() {
+        // Nothing before the stretch counts as a flushed frame.
+        for (int32_t j = 0; j < kLag; ++j) lanes_.flush[j] = 0;
         // Band 5's neighbour in the pair layout: a line of zeros.
         for (int32_t i = 0; i < kSignalLength; ++i) lanes_.signal[kPairs - 1][i][1] = _mm_setzero_pd();
         for (int k = 0; k < kBandCount; ++k) {
@@ -368,11 +370,17 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
         for (int k = 0; k < kBandCount; ++k) {
             __m128d x1 = line(lanes, k, u + 1);
             __m128d x2 = line(lanes, k, u);
-            if (__builtin_expect(lanes.flush[flushIndex(k, u)], 0)) {
+            const int32_t at = flushIndex(k, u);
+            if (__builtin_expect(lanes.flush[at], 0)) {
                 y1[k] = flushed(y1[k], lanes.offset);
-                y2[k] = flushed(y2[k], lanes.offset);
                 x1 = line(lanes, k, u + 1) = flushed(x1, lanes.offset);
-                x2 = flushed(x2, lanes.offset);
+                // The older two were flushed a frame ago as the newer two,
+                // when that frame flushed too, and a flush of a flushed
+                // value gives it back bit for bit.
+                if (!lanes.flush[at - 1]) {
+                    y2[k] = flushed(y2[k], lanes.offset);
+                    x2 = flushed(x2, lanes.offset);
+                }
             }
             __m128d y = _mm_mul_pd(lanes.b0[k], line(lanes, k, u + 2));
             y = _mm_add_pd(y, _mm_mul_pd(lanes.b1[k], x1));
