@@ -106,7 +106,7 @@ private:
             line(lanes_, 0, u + kHistory + 3) = _mm_cvtps_pd(_mm_movehl_ps(high, high));
             const __m128 zero = _mm_setzero_ps();
             if (_mm_movemask_ps(_mm_or_ps(_mm_cmpeq_ps(left, zero), _mm_cmpeq_ps(right, zero))) == 0) {
-                for (int j = 0; j < 4; ++j) lanes_.flush[u + kLag + j] = 0, lanes_.maybeSkip[u + j] = 0;
+                for (int j = 0; j < 4; ++j) lanes_.flush[flushIndex(0, u + j)] = 0, lanes_.maybeSkip[u + j] = 0;
             } else {
                 for (int32_t j = u; j < u + 4; ++j) ask(j, in1[j], in2[j], out1[j], out2[j]);
             }
@@ -119,13 +119,13 @@ private:
 
     void ask(int32_t u, float left, float right, float output1, float output2) {
         const Treatment asked = decide(left, right, output1, output2);
-        lanes_.flush[u + kLag] = asked != Treatment::Filter;
+        lanes_.flush[flushIndex(0, u)] = asked != Treatment::Filter;
         lanes_.maybeSkip[u] = asked == Treatment::Skip;
     }
 
     void enter() {
         // Nothing before the stretch counts as a flushed frame.
-        for (int32_t j = 0; j < kLag; ++j) lanes_.flush[j] = 0;
+        for (int32_t j = 0; j <= kLag; ++j) lanes_.flush[j] = 0;
         // Band 5's neighbour in the pair layout: a line of zeros.
         for (int32_t i = 0; i < kSignalLength; ++i) lanes_.signal[kPairs - 1][i][1] = _mm_setzero_pd();
         for (int k = 0; k < kBandCount; ++k) {
@@ -164,7 +164,7 @@ private:
         for (int p = 0; p < kPairs; ++p)
             for (int32_t j = 0; j < kHistory + kSkew; ++j)
                 for (int h = 0; h < 2; ++h) lanes_.signal[p][j][h] = lanes_.signal[p][kChunk + j][h];
-        for (int32_t j = 0; j < kLag; ++j) lanes_.flush[j] = lanes_.flush[kChunk + j];
+        for (int32_t j = 0; j <= kLag; ++j) lanes_.flush[j] = lanes_.flush[kChunk + j];
     }
 
     // Step chunk + u gave band 5's output for frame chunk + u - kLag.

@@ -37,7 +37,8 @@ constexpr int kPairs = (kBandCount + 1) / 2;
 // neighbour is a line of zeros.
 //
 // A frame with a zero input flushes every band before the band takes it:
-// flush[u + kLag - kSkew * k] says so for band k's frame at chunk step u. A
+// flush[flushIndex(k, u)] says so for band k's frame at chunk step u, and
+// the entry before it for the band's frame before. A
 // frame that may be skipped (both inputs zero, the output places allowing
 // it) is, unless band 1 still rings: maybeSkip[u] marks band 1's frame.
 struct PipelineLanes {
@@ -47,11 +48,11 @@ struct PipelineLanes {
     alignas(32) __m128d signal[kPairs][kSignalLength][2];
     alignas(16) float stage1[kChunk];
     alignas(16) float stage2[kChunk];
-    uint8_t flush[kChunk + kLag];
+    uint8_t flush[kChunk + kLag + 1];  // one more frame before: whether it flushed too
     uint8_t maybeSkip[kChunk];
 };
 
-inline int32_t flushIndex(int band, int32_t u) { return u + kLag - kSkew * band; }
+inline int32_t flushIndex(int band, int32_t u) { return u + kLag + 1 - kSkew * band; }
 
 inline __m128d& line(PipelineLanes& lanes, int band, int32_t index) {
     return lanes.signal[band >> 1][index][band & 1];
