@@ -174,10 +174,16 @@ private:
         const int32_t base = chunk - kLag;
         // Output1 first: where both outputs share one buffer, Output2's
         // sample is the one that stays, as when every frame is written in turn.
-        for (int32_t u = first; u < end; ++u) out1[base + u] = lanes_.stage1[u];
-        for (int32_t u = first; u < end; ++u) out2[base + u] = lanes_.stage2[u];
+        copyOut(lanes_.stage1, out1 + base, first, end);
+        copyOut(lanes_.stage2, out2 + base, first, end);
         if (end > first && base + end == n_)
             last_ = _mm_unpacklo_ps(_mm_set_ss(lanes_.stage1[end - 1]), _mm_set_ss(lanes_.stage2[end - 1]));
+    }
+
+    static void copyOut(const float* stage, float* out, int32_t first, int32_t end) {
+        int32_t u = first;
+        for (; u + 4 <= end; u += 4) _mm_storeu_ps(out + u, _mm_loadu_ps(stage + u));
+        for (; u < end; ++u) out[u] = stage[u];
     }
 
     bool pollFrame(int32_t frame) const {
