@@ -6,7 +6,9 @@
 // bit is the one the SSE2 steps give.
 //
 // Compiled for AVX function by function; nothing here runs unless the
-// processor and the operating system support AVX (kernel_path.cpp).
+// processor and the operating system support AVX (kernel_path.cpp). Its own
+// loads and stores take no alignment for granted: a 32-bit Windows host
+// guarantees the stack less than 32 bytes of it.
 #include <immintrin.h>
 
 #include <cmath>
@@ -35,7 +37,7 @@ QV_AVX inline __m256d pairOf(const __m128d* perBand, int p) {
 }
 
 QV_AVX inline __m256d linesAt(const PipelineLanes& lanes, int p, int32_t index) {
-    return _mm256_load_pd(reinterpret_cast<const double*>(&lanes.signal[p][index][0]));
+    return _mm256_loadu_pd(reinterpret_cast<const double*>(&lanes.signal[p][index][0]));
 }
 
 QV_AVX inline __m256d magnitude(__m256d v) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), v); }
@@ -129,13 +131,13 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
                     x1 = flushed(x1, offset);
                 } else {
                     // Each band of the pair flushes for its own frame.
-                    const __m256d which = _mm256_load_pd(kFlushMasks[low | (high << 1)]);
+                    const __m256d which = _mm256_loadu_pd(kFlushMasks[low | (high << 1)]);
                     y1[p] = _mm256_blendv_pd(y1[p], flushed(y1[p], offset), which);
                     y2[p] = _mm256_blendv_pd(y2[p], flushed(y2[p], offset), which);
                     x1 = _mm256_blendv_pd(x1, flushed(x1, offset), which);
                     x2 = _mm256_blendv_pd(x2, flushed(x2, offset), which);
                 }
-                _mm256_store_pd(newer, x1);
+                _mm256_storeu_pd(newer, x1);
             }
             // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, in that order, per lane.
             __m256d y = _mm256_mul_pd(b0[p], linesAt(lanes, p, u + 2));
