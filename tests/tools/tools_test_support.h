@@ -121,8 +121,11 @@ inline std::string slurp(const std::string& path) {
 // `stdinPath` when given.
 inline Run runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
                       int signalAfterMs = -1, int signal = SIGINT, const std::string& stdinPath = "") {
-    const std::string outPath = folder + "/../" + folder.substr(folder.find_last_of('/') + 1) + ".stdout";
-    const std::string errPath = outPath.substr(0, outPath.size() - 7) + ".stderr";
+    // The captures get names of their own: tests that run the program in one
+    // folder (the root, say) at the same time must not share them.
+    const TempDir captures;
+    const std::string outPath = captures.file("stdout");
+    const std::string errPath = captures.file("stderr");
     const pid_t child = fork();
     if (child == 0) {
         if (chdir(folder.c_str()) != 0) _exit(126);
