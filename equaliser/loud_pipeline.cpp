@@ -1,6 +1,5 @@
 #include "equaliser/loud_pipeline.h"
 
-#include <climits>
 #include <initializer_list>
 
 #include "equaliser/kernel_path.h"
@@ -21,8 +20,6 @@ inline bool withinBound(__m128d y1, __m128d y2, __m128d x1, __m128d x2) {
                                              _mm_cmple_pd(magnitude(x2), limit)));
     return _mm_movemask_pd(ok) == 3;
 }
-
-constexpr int32_t kNever = INT32_MAX;
 
 inline __m128d flushed(__m128d v, __m128d offset) {
     return _mm_sub_pd(_mm_add_pd(v, offset), offset);
