@@ -298,16 +298,16 @@ AudioWriter::~AudioWriter() {
     if (file_ != nullptr) sf_close(file_);
 }
 
-bool AudioWriter::open(const std::string& finalPath, const OutputSpec& spec, std::string* error) {
+bool AudioWriter::open(const std::string& finalPath, const OutputLayout& layout, std::string* error) {
     finalPath_ = finalPath;
     const bool created = finalPath == "-" ? temp_.createScratch("quorvane-render-stdout.wav", error)
                                           : temp_.create(finalPath, error);
     if (!created) return false;
-    int format = spec.format;
+    int format = layout.format;
     const int subtype = format & SF_FORMAT_SUBMASK;
     bool autoDowngrade = false;
-    const int64_t bytes = spec.frames * spec.channels * bytesPerSample(format);
-    if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF && bytes > spec.wavDataLimitBytes) {
+    const int64_t bytes = layout.frames * layout.channels * bytesPerSample(format);
+    if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF && bytes > layout.wavDataLimitBytes) {
         *error = "cannot write " + finalPath + ": the audio would pass the 4 GiB an AIFF file can hold "
                  "(write .wav, which becomes RF64, or .flac)";
         temp_.discard();
@@ -317,16 +317,16 @@ bool AudioWriter::open(const std::string& finalPath, const OutputSpec& spec, std
         // Data past 4 GiB wraps a WAV's size fields: RF64 holds it. A stream
         // of unknown length is written as RF64 that stays plain WAV if it
         // turns out small enough.
-        if (spec.frames < 0 || bytes > spec.wavDataLimitBytes) {
+        if (layout.frames < 0 || bytes > layout.wavDataLimitBytes) {
             format = SF_FORMAT_RF64 | subtype;
-            autoDowngrade = spec.frames < 0;
+            autoDowngrade = layout.frames < 0;
         }
     }
     SF_INFO info;
     std::memset(&info, 0, sizeof info);
     info.format = format;
-    info.samplerate = spec.sampleRate;
-    info.channels = spec.channels;
+    info.samplerate = layout.sampleRate;
+    info.channels = layout.channels;
     file_ = sf_open(temp_.path().c_str(), SFM_WRITE, &info);
     if (file_ == nullptr) {
         *error = "cannot write " + finalPath + ": " + sf_strerror(nullptr);
@@ -334,15 +334,15 @@ bool AudioWriter::open(const std::string& finalPath, const OutputSpec& spec, std
         return false;
     }
     format_ = format;
-    channels_ = spec.channels;
+    channels_ = layout.channels;
     if (autoDowngrade) sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     // The PEAK chunk carries the time of writing; a float WAV keeps its room
     // until the header is completed at commit, other outputs go without.
     const bool floatWav = subtype == SF_FORMAT_FLOAT && (format & SF_FORMAT_TYPEMASK) != SF_FORMAT_AIFF &&
                           (format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC;
     sf_command(file_, SFC_SET_ADD_PEAK_CHUNK, nullptr, floatWav ? SF_TRUE : SF_FALSE);
-    for (const auto& tag : spec.tags) sf_set_string(file_, tag.first, tag.second.c_str());
-    if (const int bits = integerBits(format)) quantiser_.reset(new Quantiser(bits, spec.dither));
+    for (const auto& tag : layout.tags) sf_set_string(file_, tag.first, tag.second.c_str());
+    if (const int bits = integerBits(format)) quantiser_.reset(new Quantiser(bits, layout.dither));
     return true;
 }
 

@@ -87,7 +87,7 @@ std::string describeFormat(int format);
 // (less room for the header); such files are written as RF64.
 constexpr int64_t kWavDataLimitBytes = 0xFFFFFFFFll - 65536;
 
-struct OutputSpec {
+struct OutputLayout {
     int format = 0;  // libsndfile major format | subtype
     int sampleRate = 0;
     int channels = 0;
@@ -102,7 +102,7 @@ public:
     AudioWriter();
     ~AudioWriter();
     // "-" writes standard output (WAV), once the file is complete.
-    bool open(const std::string& finalPath, const OutputSpec& spec, std::string* error);
+    bool open(const std::string& finalPath, const OutputLayout& layout, std::string* error);
     // Fails on a NaN or infinity for an integer output, which cannot hold it.
     bool write(const float* interleaved, int64_t frames, std::string* error);
     // Closes the file and gives it its final name.

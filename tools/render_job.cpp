@@ -175,16 +175,16 @@ int renderJob(const Options& options, const Settings& settings, const Job& job, 
         fail(inputName + " holds no audio");
         return kExitFailed;
     }
-    OutputSpec spec;
-    if (!outputFormat(job.output, options.format, info.format, &spec.format, &error)) {
+    OutputLayout layout;
+    if (!outputFormat(job.output, options.format, info.format, &layout.format, &error)) {
         fail(error);
         return kExitFailed;
     }
-    spec.sampleRate = info.sampleRate;
-    spec.channels = info.channels;
-    spec.frames = info.frames;
-    spec.dither = options.dither;
-    spec.tags = info.tags;
+    layout.sampleRate = info.sampleRate;
+    layout.channels = info.channels;
+    layout.frames = info.frames;
+    layout.dither = options.dither;
+    layout.tags = info.tags;
 
     auto runner = ModuleRunner::create(options.modulePath, rate, options.blockSize, &error);
     if (!runner) {
@@ -218,7 +218,7 @@ int renderJob(const Options& options, const Settings& settings, const Job& job, 
     runner->setChanges(changes);
 
     AudioWriter writer;
-    if (!writer.open(job.output, spec, &error)) {
+    if (!writer.open(job.output, layout, &error)) {
         fail(error);
         return kExitFailed;
     }
@@ -355,12 +355,12 @@ int writeDemoInput(const Options& options, const std::string& path) {
     std::string error;
     const std::vector<float> signal = demoSignal(options.sampleRate);
     AudioWriter writer;
-    OutputSpec spec;
-    spec.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    spec.sampleRate = static_cast<int>(options.sampleRate);
-    spec.channels = 2;
-    spec.frames = static_cast<int64_t>(signal.size() / 2);
-    if (!writer.open(path, spec, &error) || !writer.write(signal.data(), spec.frames, &error) ||
+    OutputLayout layout;
+    layout.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    layout.sampleRate = static_cast<int>(options.sampleRate);
+    layout.channels = 2;
+    layout.frames = static_cast<int64_t>(signal.size() / 2);
+    if (!writer.open(path, layout, &error) || !writer.write(signal.data(), layout.frames, &error) ||
         !writer.commit(&error)) {
         fail(error);
         return kExitFailed;

@@ -200,15 +200,15 @@ TEST(LongWav, PastTheSizeLimitIsRf64AndReadsBackWhole) {
     const std::vector<float> samples = toolstest::testSignal(3000, 2);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.limitBytes);
-        qvtools::OutputSpec spec;
-        spec.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-        spec.sampleRate = 48000;
-        spec.channels = 2;
-        spec.frames = c.frames;
-        spec.wavDataLimitBytes = c.limitBytes;
+        qvtools::OutputLayout layout;
+        layout.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        layout.sampleRate = 48000;
+        layout.channels = 2;
+        layout.frames = c.frames;
+        layout.wavDataLimitBytes = c.limitBytes;
         std::string error;
         qvtools::AudioWriter writer;
-        ASSERT_TRUE(writer.open(dir.file("long.wav"), spec, &error)) << error;
+        ASSERT_TRUE(writer.open(dir.file("long.wav"), layout, &error)) << error;
         ASSERT_TRUE(writer.write(samples.data(), 3000, &error)) << error;
         ASSERT_TRUE(writer.commit(&error)) << error;
         Audio back;
