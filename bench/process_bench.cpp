@@ -110,22 +110,31 @@ void reportFrames(benchmark::State& state, int blockSize) {
         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// Loud stereo noise, controls moving every four blocks.
-void BM_Process(benchmark::State& state) {
-    const int blockSize = static_cast<int>(state.range(0));
-    Rig rig(blockSize);
+// Loud stereo noise through the rig, block after block; `beforeBlock(block)`
+// sets the controls for each.
+template <typename ControlsFor>
+void runLoudNoise(benchmark::State& state, Rig& rig, int blockSize, ControlsFor beforeBlock) {
     const auto left = silence::noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 1);
     const auto right = silence::noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 2);
     size_t block = 0;
     for (auto _ : state) {
         copyBlock(left, block, blockSize, rig.buffer(PIN_INPUT1));
         copyBlock(right, block, blockSize, rig.buffer(PIN_INPUT2));
-        if (block % 4 == 0) rig.useControlSet(static_cast<int>(block / 4 % kControlSets));
+        beforeBlock(block);
         rig.process();
         benchmark::DoNotOptimize(rig.buffer(PIN_OUTPUT1));
         ++block;
     }
     reportFrames(state, blockSize);
+}
+
+// Loud stereo noise, controls moving every four blocks.
+void BM_Process(benchmark::State& state) {
+    const int blockSize = static_cast<int>(state.range(0));
+    Rig rig(blockSize);
+    runLoudNoise(state, rig, blockSize, [&rig](size_t block) {
+        if (block % 4 == 0) rig.useControlSet(static_cast<int>(block / 4 % kControlSets));
+    });
 }
 
 // The plain cascade (bench/plain_cascade.h): the baseline the loop is
@@ -213,20 +222,11 @@ void BM_MovingControls(benchmark::State& state) {
     constexpr int blockSize = 1024;
     Rig rig(blockSize);
     const Sweeps sweeps(blockSize, kBlocks);
-    const auto left = silence::noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 1);
-    const auto right = silence::noise(static_cast<size_t>(kBlocks * blockSize), 0.5f, 2);
-    size_t block = 0;
-    for (auto _ : state) {
-        copyBlock(left, block, blockSize, rig.buffer(PIN_INPUT1));
-        copyBlock(right, block, blockSize, rig.buffer(PIN_INPUT2));
+    runLoudNoise(state, rig, blockSize, [&rig, &sweeps](size_t block) {
         const size_t start = (block % kBlocks) * blockSize;
         for (int c = 0; c < 4 * kBandCount; ++c)
             rig.module().pins[PIN_FIRST_CONTROL + c] = const_cast<float*>(sweeps.streams[c].data() + start);
-        rig.process();
-        benchmark::DoNotOptimize(rig.buffer(PIN_OUTPUT1));
-        ++block;
-    }
-    reportFrames(state, blockSize);
+    });
 }
 
 // The redesigns alone that BM_MovingControls asks for: the same designBand

@@ -38,7 +38,7 @@ static_assert(kLag < kPollInterval, "the pipeline is shorter than the poll spaci
 
 class Pipeline {
 public:
-    Pipeline(LoudRunPlace place, int32_t n, const float* out1, const float* out2)
+    Pipeline(PipelinePlace place, int32_t n, const float* out1, const float* out2)
         : place_(place),
           n_(n),
           firstPoll_(kPollInterval - place.counter),
@@ -171,16 +171,10 @@ private:
         const int32_t base = chunk - kLag;
         // Output1 first: where both outputs share one buffer, Output2's
         // sample is the one that stays, as when every frame is written in turn.
-        copyOut(lanes_.stage1, out1 + base, first, end);
-        copyOut(lanes_.stage2, out2 + base, first, end);
+        copyFloats(lanes_.stage1, out1 + base, first, end);
+        copyFloats(lanes_.stage2, out2 + base, first, end);
         if (end > first && base + end == n_)
             last_ = _mm_unpacklo_ps(_mm_set_ss(lanes_.stage1[end - 1]), _mm_set_ss(lanes_.stage2[end - 1]));
-    }
-
-    static void copyOut(const float* stage, float* out, int32_t first, int32_t end) {
-        int32_t u = first;
-        for (; u + 4 <= end; u += 4) _mm_storeu_ps(out + u, _mm_loadu_ps(stage + u));
-        for (; u < end; ++u) out[u] = stage[u];
     }
 
     bool pollFrame(int32_t frame) const {
@@ -242,11 +236,8 @@ private:
             nextPoll_ += kPollInterval;
             bool exact = t <= exactUntil_;
             const int32_t at = place_.controlIndex + (poll - firstPoll_);
-            for (int k = 0; k < kBandCount && !exact; ++k) {
-                float* const* c = place_.controls + 4 * k;
-                exact = !(c[CONTROL_FREQ][at] == m.cachedFreq[k] && c[CONTROL_GAIN][at] == m.cachedGain[k] &&
-                          c[CONTROL_Q][at] == m.cachedQ[k] && c[CONTROL_TYPE][at] == m.cachedType[k]);
-            }
+            for (int k = 0; k < kBandCount && !exact; ++k)
+                exact = !controlsAsCached(m, k, place_.controls, at);
             if (exact) exactUntil_ = poll + kLag;
             for (int k = 0; k < kBandCount; ++k) queue_[queued_++] = {poll + kSkew * k, k, poll, exact};
         }
@@ -302,11 +293,9 @@ private:
     void pollBand(int k, int32_t frame, int32_t u) {
         Module& m = place_.module;
         const int32_t at = place_.controlIndex + (frame - firstPoll_);
-        float* const* c = place_.controls + 4 * k;
         __m128d& x1 = line(lanes_, k, u + 1);
         __m128d& x2 = line(lanes_, k, u);
-        if (c[CONTROL_FREQ][at] == m.cachedFreq[k] && c[CONTROL_GAIN][at] == m.cachedGain[k] &&
-            c[CONTROL_Q][at] == m.cachedQ[k] && c[CONTROL_TYPE][at] == m.cachedType[k] &&
+        if (controlsAsCached(m, k, place_.controls, at) &&
             withinBound(lanes_.y1[k], lanes_.y2[k], x1, x2))
             return;
         PairedBand band;
@@ -325,7 +314,7 @@ private:
         x2 = band.x2;
     }
 
-    LoudRunPlace place_;
+    PipelinePlace place_;
     int32_t n_;                // frames in the stretch; less if it stops early
     const int32_t firstPoll_;  // run frame of the first poll (0: the first frame polls)
     int32_t nextPoll_;         // the next poll not looked at yet
@@ -403,7 +392,7 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
     return u;
 }
 
-PipelineRun runPipeline(LoudRunPlace place, const float* in1, const float* in2, float* out1,
+PipelineRun runPipeline(PipelinePlace place, const float* in1, const float* in2, float* out1,
                         float* out2, int32_t n) {
     Pipeline pipeline(place, n, out1, out2);
     return pipeline.run(in1, in2, out1, out2);

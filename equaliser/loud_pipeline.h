@@ -81,7 +81,7 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
 int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
                        int32_t eventCount);
 
-struct LoudRunPlace {
+struct PipelinePlace {
     Module& module;
     PairedState& state;
     float* const* controls;  // Freq1 .. Type5 at this call's positions
@@ -99,7 +99,7 @@ struct PipelineRun {
 // wherever the counter says. It stops early before a frame that may be
 // skipped while band 1 rests: whether every band rests is then the caller's
 // to decide, with the pipeline drained.
-PipelineRun runPipeline(LoudRunPlace place, const float* in1, const float* in2, float* out1,
+PipelineRun runPipeline(PipelinePlace place, const float* in1, const float* in2, float* out1,
                         float* out2, int32_t n);
 
 }  // namespace eq

@@ -10,10 +10,6 @@ namespace eq {
 
 namespace {
 
-struct DelayValues {
-    __m128d x1, x2, y1, y2;
-};
-
 // Runs `n` consecutive filtered frames with the bands skewed in time: in one
 // step band k works on frame t - k, so the five sections of a step are
 // independent of each other and their recursions overlap instead of waiting
@@ -89,27 +85,32 @@ __m128 filterFrames(PairedState& s, __m128d offset, const __m128d* frames, float
     return last;
 }
 
-inline void takeFrames(const float* left, const float* right, __m128d* frames, int32_t n) {
-    for (int32_t j = 0; j < n; ++j) frames[j] = loadFrame(left + j, right + j);
-}
+// A run's inputs taken in and its outputs gathered on the stack, reaching the
+// host's buffers after the run (see filterFrames).
+struct Staged {
+    alignas(16) __m128d frames[kPollInterval];
+    alignas(16) float run1[kPollInterval];
+    alignas(16) float run2[kPollInterval];
 
-inline void giveFrames(const float* run1, const float* run2, float* out1, float* out2,
-                       int32_t n) {
-    // Output1 first: where both outputs share one buffer, Output2's sample
-    // is the one that stays, as it is when every frame is written in turn.
-    for (int32_t j = 0; j < n; ++j) out1[j] = run1[j];
-    for (int32_t j = 0; j < n; ++j) out2[j] = run2[j];
-}
+    Staged(const float* left, const float* right, int32_t n) {
+        for (int32_t j = 0; j < n; ++j) frames[j] = loadFrame(left + j, right + j);
+    }
+
+    void giveOut(float* out1, float* out2, int32_t n) const {
+        // Output1 first: where both outputs share one buffer, Output2's
+        // sample is the one that stays, as it is when every frame is written
+        // in turn.
+        copyFloats(run1, out1, 0, n);
+        copyFloats(run2, out2, 0, n);
+    }
+};
 
 template <bool Flush>
 __m128 filterRun(PairedState& s, __m128d offset, const float* left, const float* right,
                  float* out1, float* out2, int32_t n) {
-    alignas(16) __m128d frames[kPollInterval];
-    alignas(16) float run1[kPollInterval];
-    alignas(16) float run2[kPollInterval];
-    takeFrames(left, right, frames, n);
-    const __m128 last = filterFrames<Flush>(s, offset, frames, run1, run2, n);
-    giveFrames(run1, run2, out1, out2, n);
+    Staged staged(left, right, n);
+    const __m128 last = filterFrames<Flush>(s, offset, staged.frames, staged.run1, staged.run2, n);
+    staged.giveOut(out1, out2, n);
     return last;
 }
 
@@ -126,32 +127,24 @@ struct RingOut {
 
 RingOut ringOutRun(PairedState& s, __m128d offset, const float* left, const float* right,
                    float* out1, float* out2, int32_t n) {
-    alignas(16) __m128d frames[kPollInterval];
-    alignas(16) float run1[kPollInterval];
-    alignas(16) float run2[kPollInterval];
-    takeFrames(left, right, frames, n);
-    DelayValues start[kBandCount];
-    for (int k = 0; k < kBandCount; ++k)
-        start[k] = {s.band[k].x1, s.band[k].x2, s.band[k].y1, s.band[k].y2};
-    RingOut result{filterFrames<true>(s, offset, frames, run1, run2, n), n};
+    Staged staged(left, right, n);
+    const PairedState start = s;
+    RingOut result{filterFrames<true>(s, offset, staged.frames, staged.run1, staged.run2, n), n};
     if (atRest(s)) {
-        for (int k = 0; k < kBandCount; ++k) {
-            PairedBand& p = s.band[k];
-            p.x1 = start[k].x1, p.x2 = start[k].x2, p.y1 = start[k].y1, p.y2 = start[k].y2;
-        }
+        s = start;
         result.filtered = 0;
         for (int32_t j = 0; j < n; ++j) {
             if (atRest(s)) {
-                result.last = _mm_cvtpd_ps(frames[j]);  // the silent inputs, signs kept
+                result.last = _mm_cvtpd_ps(staged.frames[j]);  // the silent inputs, signs kept
             } else {
                 flushAll(s, offset);
-                result.last = cascade(s, frames[j]);
+                result.last = cascade(s, staged.frames[j]);
                 ++result.filtered;
             }
-            storeFrame(result.last, run1 + j, run2 + j);
+            storeFrame(result.last, staged.run1 + j, staged.run2 + j);
         }
     }
-    giveFrames(run1, run2, out1, out2, n);
+    staged.giveOut(out1, out2, n);
     return result;
 }
 

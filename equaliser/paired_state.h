@@ -87,6 +87,13 @@ inline void storeFrame(__m128 frame, float* left, float* right) {
     _mm_store_ss(right, _mm_shuffle_ps(frame, frame, _MM_SHUFFLE(1, 1, 1, 1)));
 }
 
+// Floats [first, end) from one buffer to another, four at a time.
+inline void copyFloats(const float* from, float* to, int32_t first, int32_t end) {
+    int32_t j = first;
+    for (; j + 4 <= end; j += 4) _mm_storeu_ps(to + j, _mm_loadu_ps(from + j));
+    for (; j < end; ++j) to[j] = from[j];
+}
+
 // One filtered frame through all five bands; returns the float outputs.
 inline __m128 cascade(PairedState& s, __m128d x) {
     x = throughFloat(section(s.band[0], x));

@@ -18,8 +18,7 @@ bool pollBand(Module& m, int band, float* const* controlPins, int32_t controlInd
     const float type = controls[CONTROL_TYPE][controlIndex];
     BandFilter& filter = *m.bands[band];
     bool changed = false;
-    if (!(freq == m.cachedFreq[band] && gain == m.cachedGain[band] && q == m.cachedQ[band] &&
-          type == m.cachedType[band])) {
+    if (!controlsAsCached(m, band, controlPins, controlIndex)) {
         m.cachedFreq[band] = freq;
         m.cachedGain[band] = gain;
         m.cachedQ[band] = q;

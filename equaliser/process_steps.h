@@ -101,6 +101,18 @@ inline int32_t toFilterType(float typeControl) {
 // from silence once its coefficients are finite again.
 void poll(Module& module, float* const* controlPins, int32_t controlIndex);
 
+// Band `band`'s four controls at `controlIndex` equal what its last poll
+// took up (exact float comparisons: a NaN equals nothing), so a poll there
+// would not redesign it.
+inline bool controlsAsCached(const Module& m, int band, float* const* controlPins,
+                             int32_t controlIndex) {
+    float* const* c = controlPins + 4 * band;
+    return c[CONTROL_FREQ][controlIndex] == m.cachedFreq[band] &&
+           c[CONTROL_GAIN][controlIndex] == m.cachedGain[band] &&
+           c[CONTROL_Q][controlIndex] == m.cachedQ[band] &&
+           c[CONTROL_TYPE][controlIndex] == m.cachedType[band];
+}
+
 // One band's part of a poll: the same reading, redesign and restart for
 // band `band` alone (bands never depend on each other's designs), so a
 // pipeline that runs the bands a frame apart can poll each band as its turn
