@@ -47,12 +47,14 @@ public:
           out2_(out2) {
         lanes_.offset = _mm_set1_pd(denormalOffset);
         if (firstPoll_ < kLag) {
-            // The first poll falls while the pipeline fills: the bands that
-            // reach it in the steady steps take it as the loop defines.
+            // The first poll falls while the pipeline fills. No poll is
+            // pending yet, so the caches it is compared with are those the
+            // bands will see when they reach it.
+            const bool exact = pollMoves(firstPoll_);
             for (int k = 0; k < kBandCount; ++k)
                 if (firstPoll_ + kSkew * k >= kLag)
-                    queue_[queued_++] = {firstPoll_ + kSkew * k, k, firstPoll_, true};
-            exactUntil_ = firstPoll_ + kLag;
+                    queue_[queued_++] = {firstPoll_ + kSkew * k, k, firstPoll_, exact};
+            if (exact) exactUntil_ = firstPoll_ + kLag;
             nextPoll_ = firstPoll_ + kPollInterval;
         }
     }
@@ -223,24 +225,30 @@ private:
     // Looks at the polls ahead of step t, up to step `until`, before band 1
     // reaches them. When no band's controls moved at a poll, each band needs
     // only its runaway check when its turn comes; otherwise every band takes
-    // that poll as the loop defines. So does every band at a poll looked at
-    // while such polls are still to be taken: a redesign changes the caches
-    // a later poll is compared with.
+    // that poll as the loop defines. While such a poll is still to be taken
+    // nothing further is looked at: its redesigns change the caches a later
+    // poll is compared with. It is taken before band 1 reaches the next poll,
+    // which is looked at then.
     void lookAhead(int32_t t, int32_t until) {
         for (int32_t i = done_; i < queued_; ++i) queue_[i - done_] = queue_[i];
         queued_ -= done_;
         done_ = 0;
-        Module& m = place_.module;
-        while (nextPoll_ < until && nextPoll_ < n_ - 1 && queued_ + kBandCount <= kMaxEvents) {
+        while (t > exactUntil_ && nextPoll_ < until && nextPoll_ < n_ - 1 &&
+               queued_ + kBandCount <= kMaxEvents) {
             const int32_t poll = nextPoll_;
             nextPoll_ += kPollInterval;
-            bool exact = t <= exactUntil_;
-            const int32_t at = place_.controlIndex + (poll - firstPoll_);
-            for (int k = 0; k < kBandCount && !exact; ++k)
-                exact = !controlsAsCached(m, k, place_.controls, at);
+            const bool exact = pollMoves(poll);
             if (exact) exactUntil_ = poll + kLag;
             for (int k = 0; k < kBandCount; ++k) queue_[queued_++] = {poll + kSkew * k, k, poll, exact};
         }
+    }
+
+    // Whether any band's controls at the poll on `frame` differ from its caches.
+    bool pollMoves(int32_t frame) const {
+        const int32_t at = place_.controlIndex + (frame - firstPoll_);
+        for (int k = 0; k < kBandCount; ++k)
+            if (!controlsAsCached(place_.module, k, place_.controls, at)) return true;
+        return false;
     }
 
     bool band1Rests(int32_t u) const {
