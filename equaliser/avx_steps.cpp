@@ -1,9 +1,9 @@
 // The steady steps of the loud pipeline on AVX. Two bands share a 256-bit
-// register, bands 1 and 2 in one, 3 and 4 in the next, band 5 alone in the
-// third (its upper half idles on zeros): three sections a step instead of
-// five. Each lane still does exactly the scalar double arithmetic of its
-// band and chain, in the same order and with no fused multiply-add, so every
-// bit is the one the SSE2 steps give.
+// register, bands 1 and 2 in one, 3 and 4 in the next, and band 5 goes
+// alone on 128 bits: three sections a step instead of five. Each lane still
+// does exactly the scalar double arithmetic of its band and chain, in the
+// same order and with no fused multiply-add, so every bit is the one the
+// SSE2 steps give.
 //
 // Compiled for AVX function by function; nothing here runs unless the
 // processor and the operating system support AVX (kernel_path.cpp). Its own
@@ -22,6 +22,9 @@ namespace eq {
 
 namespace {
 
+constexpr int kPairs = 2;  // bands 1 and 2, bands 3 and 4
+constexpr int kAlone = kBandCount - 1;
+
 QV_AVX inline __m256d join(__m128d low, __m128d high) {
     return _mm256_insertf128_pd(_mm256_castpd128_pd256(low), high, 1);
 }
@@ -30,14 +33,17 @@ QV_AVX inline __m128d half(__m256d v, int which) {
     return which == 0 ? _mm256_castpd256_pd128(v) : _mm256_extractf128_pd(v, 1);
 }
 
-// Bands 2p and 2p + 1 side by side (band 5 beside zeros).
 QV_AVX inline __m256d pairOf(const __m128d* perBand, int p) {
-    return 2 * p + 1 < kBandCount ? join(perBand[2 * p], perBand[2 * p + 1])
-                                  : join(perBand[2 * p], _mm_setzero_pd());
+    return join(perBand[2 * p], perBand[2 * p + 1]);
 }
 
-QV_AVX inline __m256d linesAt(const PipelineLanes& lanes, int p, int32_t index) {
-    return _mm256_loadu_pd(reinterpret_cast<const double*>(&lanes.signal[p][index][0]));
+// Bands 2p and 2p + 1's inputs at one line index; `band` 2p + 1 for the
+// slots their outputs go to.
+QV_AVX inline double* slots(PipelineLanes& lanes, int band, int32_t index) {
+    return reinterpret_cast<double*>(&lanes.signal[index][band]);
+}
+QV_AVX inline __m256d linesAt(PipelineLanes& lanes, int p, int32_t index) {
+    return _mm256_loadu_pd(slots(lanes, 2 * p, index));
 }
 
 QV_AVX inline __m256d magnitude(__m256d v) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), v); }
@@ -56,9 +62,8 @@ QV_AVX inline __m256d flushed(__m256d v, __m256d offset) {
 
 // Band 1's four values (the lower half of the first pair) all zero.
 QV_AVX inline bool lowRests(__m256d y1, __m256d y2, __m256d x1, __m256d x2) {
-    const __m128d any = _mm256_castpd256_pd128(_mm256_or_pd(_mm256_or_pd(y1, y2), _mm256_or_pd(x1, x2)));
-    const __m128i bits = _mm_castpd_si128(_mm_andnot_pd(_mm_set1_pd(-0.0), any));
-    return _mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) == 0xFFFF;
+    return resting(_mm256_castpd256_pd128(y1), _mm256_castpd256_pd128(y2),
+                   _mm256_castpd256_pd128(x1), _mm256_castpd256_pd128(x2));
 }
 
 QV_AVX inline bool withinBound(__m256d y1, __m256d y2, __m256d x1, __m256d x2, int which) {
@@ -90,39 +95,43 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
         y1[p] = pairOf(lanes.y1, p);
         y2[p] = pairOf(lanes.y2, p);
     }
+    __m128d z1 = lanes.y1[kAlone];
+    __m128d z2 = lanes.y2[kAlone];
+    // The inputs before, carried from step to step: loaded again from the
+    // lines, a pair's two halves would come from two different stores.
+    __m256d v1[kPairs], v2[kPairs];
+    for (int p = 0; p < kPairs; ++p) v1[p] = linesAt(lanes, p, from + 1), v2[p] = linesAt(lanes, p, from);
     const __m256d offset = join(lanes.offset, lanes.offset);
     int32_t next = 0;
     int32_t u = from;
     for (; u < to; ++u) {
         if (lanes.maybeSkip[u] &&
-            lowRests(y1[0], y2[0], linesAt(lanes, 0, u + 1), linesAt(lanes, 0, u)))
+            lowRests(y1[0], y2[0], v1[0], v2[0]))
             break;
         if (next < eventCount && events[next].step == u) {
             // The pair is picked by constant indices only: an array indexed
             // at run time would have to live in memory through the loop.
             const BandPollEvent& e = events[next];
             bool quiet = !e.exact;
-#pragma GCC unroll 3
+#pragma GCC unroll 2
             for (int p = 0; p < kPairs; ++p)
                 if (p == e.band / 2 && quiet)
-                    quiet = withinBound(y1[p], y2[p], linesAt(lanes, p, u + 1), linesAt(lanes, p, u),
-                                        e.band % 2);
+                    quiet = withinBound(y1[p], y2[p], v1[p], v2[p], e.band % 2);
+            if (e.band == kAlone && quiet)
+                quiet = withinBound(z1, z2, line(lanes, kAlone, u + 1), line(lanes, kAlone, u));
             if (!quiet) break;  // the band polls as defined, outside the loop
             ++next;
         }
         const int32_t ahead = u + kHistory + kSkew;
-#pragma GCC unroll 3
+#pragma GCC unroll 2
         for (int p = 0; p < kPairs; ++p) {
-            __m256d x1 = linesAt(lanes, p, u + 1);
-            __m256d x2 = linesAt(lanes, p, u);
-            // Band 5's idle neighbour follows band 5: flushing its zeros
-            // leaves them zeros.
+            __m256d x1 = v1[p];
+            __m256d x2 = v2[p];
             const int32_t lowAt = flushIndex(2 * p, u);
-            const int32_t highAt = 2 * p + 1 < kBandCount ? flushIndex(2 * p + 1, u) : lowAt;
+            const int32_t highAt = flushIndex(2 * p + 1, u);
             const int low = lanes.flush[lowAt];
             const int high = lanes.flush[highAt];
             if (__builtin_expect(low | high, 0)) {
-                double* newer = reinterpret_cast<double*>(&lanes.signal[p][u + 1][0]);
                 if (low & high & lanes.flush[lowAt - 1] & lanes.flush[highAt - 1]) {
                     // Silence going on: the older two were flushed a frame
                     // ago as the newer two, and a flush of a flushed value
@@ -137,33 +146,51 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
                     x1 = _mm256_blendv_pd(x1, flushed(x1, offset), which);
                     x2 = _mm256_blendv_pd(x2, flushed(x2, offset), which);
                 }
-                _mm256_storeu_pd(newer, x1);
+                _mm256_storeu_pd(slots(lanes, 2 * p, u + 1), x1);
             }
             // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, in that order, per lane.
-            __m256d y = _mm256_mul_pd(b0[p], linesAt(lanes, p, u + 2));
+            const __m256d x = linesAt(lanes, p, u + 2);
+            __m256d y = _mm256_mul_pd(b0[p], x);
             y = _mm256_add_pd(y, _mm256_mul_pd(b1[p], x1));
             y = _mm256_add_pd(y, _mm256_mul_pd(b2[p], x2));
             y = _mm256_sub_pd(y, _mm256_mul_pd(a1[p], y1[p]));
             y = _mm256_sub_pd(y, _mm256_mul_pd(a2[p], y2[p]));
             y2[p] = y1[p];
             y1[p] = y;
-            if (p == kPairs - 1) {
-                storeFrame(_mm256_cvtpd_ps(y), lanes.stage1 + u, lanes.stage2 + u);
-            } else {
-                // The signal between bands is a float: round each lane and
-                // widen it again, for the next band of the pair and the
-                // first of the next pair.
-                const __m256d out = _mm256_cvtps_pd(_mm256_cvtpd_ps(y));
-                lanes.signal[p][ahead][1] = half(out, 0);
-                lanes.signal[p + 1][ahead][0] = half(out, 1);
+            v2[p] = x1;
+            v1[p] = x;
+            // The signal between bands is a float: round each lane and widen
+            // it again, for the band after each of the pair.
+            _mm256_storeu_pd(slots(lanes, 2 * p + 1, ahead), _mm256_cvtps_pd(_mm256_cvtpd_ps(y)));
+        }
+        // Band 5, as on SSE2.
+        __m128d x1 = line(lanes, kAlone, u + 1);
+        __m128d x2 = line(lanes, kAlone, u);
+        const int32_t at = flushIndex(kAlone, u);
+        if (__builtin_expect(lanes.flush[at], 0)) {
+            z1 = flushed(z1, lanes.offset);
+            x1 = line(lanes, kAlone, u + 1) = flushed(x1, lanes.offset);
+            if (!lanes.flush[at - 1]) {
+                z2 = flushed(z2, lanes.offset);
+                x2 = flushed(x2, lanes.offset);
             }
         }
+        __m128d y = _mm_mul_pd(lanes.b0[kAlone], line(lanes, kAlone, u + 2));
+        y = _mm_add_pd(y, _mm_mul_pd(lanes.b1[kAlone], x1));
+        y = _mm_add_pd(y, _mm_mul_pd(lanes.b2[kAlone], x2));
+        y = _mm_sub_pd(y, _mm_mul_pd(lanes.a1[kAlone], z1));
+        y = _mm_sub_pd(y, _mm_mul_pd(lanes.a2[kAlone], z2));
+        z2 = z1;
+        z1 = y;
+        storeFrame(_mm_cvtpd_ps(y), lanes.stage1 + u, lanes.stage2 + u);
     }
     for (int p = 0; p < kPairs; ++p)
-        for (int which = 0; which < 2 && 2 * p + which < kBandCount; ++which) {
+        for (int which = 0; which < 2; ++which) {
             lanes.y1[2 * p + which] = half(y1[p], which);
             lanes.y2[2 * p + which] = half(y2[p], which);
         }
+    lanes.y1[kAlone] = z1;
+    lanes.y2[kAlone] = z2;
     return u;
 }
 

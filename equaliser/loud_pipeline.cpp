@@ -9,29 +9,6 @@ namespace eq {
 
 namespace {
 
-inline __m128d magnitude(__m128d v) { return _mm_andnot_pd(_mm_set1_pd(-0.0), v); }
-
-// All four values within the runaway bound, on both lanes (a NaN is not).
-inline bool withinBound(__m128d y1, __m128d y2, __m128d x1, __m128d x2) {
-    const __m128d limit = _mm_set1_pd(kMaxDelayMagnitude);
-    const __m128d ok = _mm_and_pd(_mm_and_pd(_mm_cmple_pd(magnitude(y1), limit),
-                                             _mm_cmple_pd(magnitude(y2), limit)),
-                                  _mm_and_pd(_mm_cmple_pd(magnitude(x1), limit),
-                                             _mm_cmple_pd(magnitude(x2), limit)));
-    return _mm_movemask_pd(ok) == 3;
-}
-
-inline __m128d flushed(__m128d v, __m128d offset) {
-    return _mm_sub_pd(_mm_add_pd(v, offset), offset);
-}
-
-// All four values zero, of either sign (a NaN is not).
-inline bool resting(__m128d y1, __m128d y2, __m128d x1, __m128d x2) {
-    const __m128d any = _mm_or_pd(_mm_or_pd(y1, y2), _mm_or_pd(x1, x2));
-    const __m128i bits = _mm_castpd_si128(_mm_andnot_pd(_mm_set1_pd(-0.0), any));
-    return _mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) == 0xFFFF;
-}
-
 // A band's polls come every kPollInterval frames; it must have taken one
 // before the band after it reaches the next.
 static_assert(kLag < kPollInterval, "the pipeline is shorter than the poll spacing");
@@ -125,8 +102,6 @@ private:
     void enter() {
         // Nothing before the stretch counts as a flushed frame.
         for (int32_t j = 0; j <= kLag; ++j) lanes_.flush[j] = 0;
-        // Band 5's neighbour in the pair layout: a line of zeros.
-        for (int32_t i = 0; i < kSignalLength; ++i) lanes_.signal[kPairs - 1][i][1] = _mm_setzero_pd();
         for (int k = 0; k < kBandCount; ++k) {
             const PairedBand& band = place_.state.band[k];
             loadCoefficients(k);
@@ -160,9 +135,8 @@ private:
 
     // What the lines hold beyond this chunk's steps moves to their start.
     void turnLines() {
-        for (int p = 0; p < kPairs; ++p)
-            for (int32_t j = 0; j < kHistory + kSkew; ++j)
-                for (int h = 0; h < 2; ++h) lanes_.signal[p][j][h] = lanes_.signal[p][kChunk + j][h];
+        for (int32_t j = 0; j < kHistory + kSkew; ++j)
+            for (int k = 0; k < kBandCount; ++k) lanes_.signal[j][k] = lanes_.signal[kChunk + j][k];
         for (int32_t j = 0; j <= kLag; ++j) lanes_.flush[j] = lanes_.flush[kChunk + j];
     }
 

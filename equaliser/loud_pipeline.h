@@ -15,6 +15,7 @@
 
 #include "equaliser/module.h"
 #include "equaliser/paired_state.h"
+#include "equaliser/process_steps.h"
 
 namespace eq {
 
@@ -27,25 +28,27 @@ constexpr int32_t kSignalLength = kChunk + kHistory + kSkew;
 // The shortest stretch worth the pipeline's filling and draining.
 constexpr int32_t kMinPipelineRun = 48;
 
-constexpr int kPairs = (kBandCount + 1) / 2;
-
 // What the steady steps work on. At chunk step u, band k takes its input
 // from line(k, u + 2) (its previous two at u + 1 and u) and leaves its
 // output, rounded to float and widened again, in line(k + 1, u + 2 + kSkew);
-// band 5 leaves its output in stage1[u] and stage2[u]. The lines of bands
-// 2p and 2p + 1 lie side by side, so one 256-bit load takes both; band 5's
-// neighbour is a line of zeros.
+// band 5 leaves its output in stage1[u] and stage2[u].
+//
+// A line index holds every band's input side by side, band 1's first, so
+// two neighbouring bands take their inputs with one 256-bit load and leave
+// their outputs, the inputs of the band after each, with one 256-bit store.
 //
 // A frame with a zero input flushes every band before the band takes it:
 // flush[flushIndex(k, u)] says so for band k's frame at chunk step u, and
 // the entry before it for the band's frame before. A
 // frame that may be skipped (both inputs zero, the output places allowing
 // it) is, unless band 1 still rings: maybeSkip[u] marks band 1's frame.
+constexpr int kSlotsPerIndex = kBandCount + 1;  // 96 bytes: pairs of slots stay 32-byte aligned
+
 struct PipelineLanes {
     __m128d b0[kBandCount], b1[kBandCount], b2[kBandCount], a1[kBandCount], a2[kBandCount];
     __m128d y1[kBandCount], y2[kBandCount];
     __m128d offset;  // the flush's denormal offset, on both lanes
-    alignas(32) __m128d signal[kPairs][kSignalLength][2];
+    alignas(32) __m128d signal[kSignalLength][kSlotsPerIndex];
     alignas(16) float stage1[kChunk];
     alignas(16) float stage2[kChunk];
     uint8_t flush[kChunk + kLag + 1];  // one more frame before: whether it flushed too
@@ -55,10 +58,34 @@ struct PipelineLanes {
 inline int32_t flushIndex(int band, int32_t u) { return u + kLag + 1 - kSkew * band; }
 
 inline __m128d& line(PipelineLanes& lanes, int band, int32_t index) {
-    return lanes.signal[band >> 1][index][band & 1];
+    return lanes.signal[index][band];
 }
 inline const __m128d& line(const PipelineLanes& lanes, int band, int32_t index) {
-    return lanes.signal[band >> 1][index][band & 1];
+    return lanes.signal[index][band];
+}
+
+// One band's checks and flush on both chains, shared by every path's steps.
+inline __m128d magnitude(__m128d v) { return _mm_andnot_pd(_mm_set1_pd(-0.0), v); }
+
+// All four values within the runaway bound, on both lanes (a NaN is not).
+inline bool withinBound(__m128d y1, __m128d y2, __m128d x1, __m128d x2) {
+    const __m128d limit = _mm_set1_pd(kMaxDelayMagnitude);
+    const __m128d ok = _mm_and_pd(_mm_and_pd(_mm_cmple_pd(magnitude(y1), limit),
+                                             _mm_cmple_pd(magnitude(y2), limit)),
+                                  _mm_and_pd(_mm_cmple_pd(magnitude(x1), limit),
+                                             _mm_cmple_pd(magnitude(x2), limit)));
+    return _mm_movemask_pd(ok) == 3;
+}
+
+inline __m128d flushed(__m128d v, __m128d offset) {
+    return _mm_sub_pd(_mm_add_pd(v, offset), offset);
+}
+
+// All four values zero, of either sign (a NaN is not).
+inline bool resting(__m128d y1, __m128d y2, __m128d x1, __m128d x2) {
+    const __m128d any = _mm_or_pd(_mm_or_pd(y1, y2), _mm_or_pd(x1, x2));
+    const __m128i bits = _mm_castpd_si128(_mm_andnot_pd(_mm_set1_pd(-0.0), any));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) == 0xFFFF;
 }
 
 // Before chunk step `step`, band `band` takes its part of the poll on
