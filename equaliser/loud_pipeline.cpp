@@ -50,6 +50,7 @@ public:
             takeIn(in1 + chunk, in2 + chunk, out1_ + chunk, out2_ + chunk, frames);
             // The first frame the caller has already found is filtered.
             if (chunk == 0) lanes_.maybeSkip[0] = 0;
+            mark(count);
             runChunk(chunk, count);
             giveOut(chunk, count, out1, out2);
             if (chunk + kChunk < n_ + kLag) turnLines();
@@ -93,6 +94,18 @@ private:
         }
     }
 
+    // Steps [0, count) at which some band flushes or band 1's frame may be
+    // skipped, sixteen at a time.
+    void mark(int32_t count) {
+        for (int32_t u = 0; u < count; u += 16) {
+            __m128i any = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes_.maybeSkip + u));
+            for (int k = 0; k < kBandCount; ++k)
+                any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                            lanes_.flush + flushIndex(k, u))));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes_.marked + u), any);
+        }
+    }
+
     void ask(int32_t u, float left, float right, float output1, float output2) {
         const Treatment asked = decide(left, right, output1, output2);
         lanes_.flush[flushIndex(0, u)] = asked != Treatment::Filter;
@@ -102,6 +115,7 @@ private:
     void enter() {
         // Nothing before the stretch counts as a flushed frame.
         for (int32_t j = 0; j <= kLag; ++j) lanes_.flush[j] = 0;
+        for (uint8_t& m : lanes_.marked) m = 0;
         for (int k = 0; k < kBandCount; ++k) {
             const PairedBand& band = place_.state.band[k];
             loadCoefficients(k);
@@ -326,26 +340,35 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
     for (int k = 0; k < kBandCount; ++k) y1[k] = lanes.y1[k], y2[k] = lanes.y2[k];
     int32_t next = 0;
     int32_t u = from;
+    int32_t look = nextLook(lanes, u, to, events, next, eventCount);
     for (; u < to; ++u) {
-        if (lanes.maybeSkip[u] && resting(y1[0], y2[0], line(lanes, 0, u + 1), line(lanes, 0, u))) break;
-        if (next < eventCount && events[next].step == u) {
-            // The band is picked by constant indices only: an array indexed
-            // at run time would have to live in memory through the loop.
-            const BandPollEvent& e = events[next];
-            bool quiet = !e.exact;
+        // Most steps need no look at all: no band flushes, band 1's frame
+        // may not be skipped, and no band polls.
+        const bool looking = u == look;
+        if (__builtin_expect(looking, 0)) {
+            if (lanes.maybeSkip[u] && resting(y1[0], y2[0], line(lanes, 0, u + 1), line(lanes, 0, u)))
+                break;
+            if (next < eventCount && events[next].step == u) {
+                // The band is picked by constant indices only: an array
+                // indexed at run time would have to live in memory through
+                // the loop.
+                const BandPollEvent& e = events[next];
+                bool quiet = !e.exact;
 #pragma GCC unroll 5
-            for (int k = 0; k < kBandCount; ++k)
-                if (k == e.band && quiet)
-                    quiet = withinBound(y1[k], y2[k], line(lanes, k, u + 1), line(lanes, k, u));
-            if (!quiet) break;  // the band polls as defined, outside the loop
-            ++next;
+                for (int k = 0; k < kBandCount; ++k)
+                    if (k == e.band && quiet)
+                        quiet = withinBound(y1[k], y2[k], line(lanes, k, u + 1), line(lanes, k, u));
+                if (!quiet) break;  // the band polls as defined, outside the loop
+                ++next;
+            }
+            look = nextLook(lanes, u + 1, to, events, next, eventCount);
         }
 #pragma GCC unroll 5
         for (int k = 0; k < kBandCount; ++k) {
             __m128d x1 = line(lanes, k, u + 1);
             __m128d x2 = line(lanes, k, u);
             const int32_t at = flushIndex(k, u);
-            if (__builtin_expect(lanes.flush[at], 0)) {
+            if (__builtin_expect(looking, 0) && lanes.flush[at]) {
                 y1[k] = flushed(y1[k], lanes.offset);
                 x1 = line(lanes, k, u + 1) = flushed(x1, lanes.offset);
                 // The older two were flushed a frame ago as the newer two,

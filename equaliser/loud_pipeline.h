@@ -53,6 +53,10 @@ struct PipelineLanes {
     alignas(16) float stage2[kChunk];
     uint8_t flush[kChunk + kLag + 1];  // one more frame before: whether it flushed too
     uint8_t maybeSkip[kChunk];
+    // Steps at which some band flushes or band 1's frame may be skipped; the
+    // steady steps look at nothing else on the way to the next one. Sixteen
+    // more, read by the scan for the next and never marked.
+    alignas(16) uint8_t marked[kChunk + 16];
 };
 
 inline int32_t flushIndex(int band, int32_t u) { return u + kLag + 1 - kSkew * band; }
@@ -88,6 +92,19 @@ inline bool resting(__m128d y1, __m128d y2, __m128d x1, __m128d x2) {
     return _mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) == 0xFFFF;
 }
 
+// The first marked step in [from, end), or end.
+inline int32_t firstMarked(const PipelineLanes& lanes, int32_t from, int32_t end) {
+    for (int32_t u = from; u < end; u += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes.marked + u));
+        const int any = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())) ^ 0xFFFF;
+        if (any != 0) {
+            const int32_t at = u + __builtin_ctz(static_cast<unsigned>(any));
+            return at < end ? at : end;
+        }
+    }
+    return end;
+}
+
 // Before chunk step `step`, band `band` takes its part of the poll on
 // `frame`. When no control of the poll moved (`exact` false) it needs no
 // work unless a delay value has reached the runaway bound; otherwise it
@@ -103,6 +120,14 @@ struct BandPollEvent {
 // whose frame may be skipped while band 1 rests (then the others may rest
 // too), or at which a band must poll as defined (the caller takes that step
 // band by band); returns the step it stopped before.
+// Where the steady steps from `from` must look next: a marked step or the
+// next band poll event's, at most `to`.
+inline int32_t nextLook(const PipelineLanes& lanes, int32_t from, int32_t to,
+                        const BandPollEvent* events, int32_t next, int32_t eventCount) {
+    const int32_t end = next < eventCount && events[next].step < to ? events[next].step : to;
+    return firstMarked(lanes, from, end);
+}
+
 int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
                         int32_t eventCount);
 int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
