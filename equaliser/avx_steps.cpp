@@ -182,7 +182,7 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
         y = _mm_sub_pd(y, _mm_mul_pd(lanes.a2[kAlone], z2));
         z2 = z1;
         z1 = y;
-        storeFrame(_mm_cvtpd_ps(y), lanes.stage1 + u, lanes.stage2 + u);
+        stageFrame(lanes, u, _mm_cvtpd_ps(y));
     }
     for (int p = 0; p < kPairs; ++p)
         for (int which = 0; which < 2; ++which) {

@@ -161,10 +161,17 @@ private:
         const int32_t base = chunk - kLag;
         // Output1 first: where both outputs share one buffer, Output2's
         // sample is the one that stays, as when every frame is written in turn.
-        copyFloats(lanes_.stage1, out1 + base, first, end);
-        copyFloats(lanes_.stage2, out2 + base, first, end);
+        const float* stage = lanes_.stage;
+        int32_t u = first;
+        for (; u + 4 <= end; u += 4) {
+            const __m128 low = _mm_loadu_ps(stage + 2 * u);
+            const __m128 high = _mm_loadu_ps(stage + 2 * u + 4);
+            _mm_storeu_ps(out1 + base + u, _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)));
+            _mm_storeu_ps(out2 + base + u, _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
+        }
+        for (; u < end; ++u) out1[base + u] = stage[2 * u], out2[base + u] = stage[2 * u + 1];
         if (end > first && base + end == n_)
-            last_ = _mm_unpacklo_ps(_mm_set_ss(lanes_.stage1[end - 1]), _mm_set_ss(lanes_.stage2[end - 1]));
+            last_ = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(stage + 2 * (end - 1))));
     }
 
     bool pollFrame(int32_t frame) const {
@@ -277,7 +284,7 @@ private:
             lanes_.y1[k] = y;
             if (frame == n_ - 1) lastInput_[k] = x, inputBefore_[k] = x1;
             if (k == kBandCount - 1)
-                storeFrame(_mm_cvtpd_ps(y), lanes_.stage1 + u, lanes_.stage2 + u);
+                stageFrame(lanes_, u, _mm_cvtpd_ps(y));
             else
                 line(lanes_, k + 1, u + kHistory + kSkew) = throughFloat(y);
         }
@@ -387,7 +394,7 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
             y2[k] = y1[k];
             y1[k] = y;
             if (k == kBandCount - 1)
-                storeFrame(_mm_cvtpd_ps(y), lanes.stage1 + u, lanes.stage2 + u);
+                stageFrame(lanes, u, _mm_cvtpd_ps(y));
             else
                 line(lanes, k + 1, u + kHistory + kSkew) = throughFloat(y);
         }

@@ -31,7 +31,8 @@ constexpr int32_t kMinPipelineRun = 48;
 // What the steady steps work on. At chunk step u, band k takes its input
 // from line(k, u + 2) (its previous two at u + 1 and u) and leaves its
 // output, rounded to float and widened again, in line(k + 1, u + 2 + kSkew);
-// band 5 leaves its output in stage1[u] and stage2[u].
+// band 5 leaves its output, both chains side by side, in stage[2u] and
+// stage[2u + 1].
 //
 // A line index holds every band's input side by side, band 1's first, so
 // two neighbouring bands take their inputs with one 256-bit load and leave
@@ -49,8 +50,7 @@ struct PipelineLanes {
     __m128d y1[kBandCount], y2[kBandCount];
     __m128d offset;  // the flush's denormal offset, on both lanes
     alignas(32) __m128d signal[kSignalLength][kSlotsPerIndex];
-    alignas(16) float stage1[kChunk];
-    alignas(16) float stage2[kChunk];
+    alignas(16) float stage[2 * kChunk];
     uint8_t flush[kChunk + kLag + 1];  // one more frame before: whether it flushed too
     uint8_t maybeSkip[kChunk];
     // Steps at which some band flushes or band 1's frame may be skipped; the
@@ -90,6 +90,11 @@ inline bool resting(__m128d y1, __m128d y2, __m128d x1, __m128d x2) {
     const __m128d any = _mm_or_pd(_mm_or_pd(y1, y2), _mm_or_pd(x1, x2));
     const __m128i bits = _mm_castpd_si128(_mm_andnot_pd(_mm_set1_pd(-0.0), any));
     return _mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) == 0xFFFF;
+}
+
+// Band 5's output for chunk step u, both chains in one store.
+inline void stageFrame(PipelineLanes& lanes, int32_t u, __m128 frame) {
+    _mm_storel_pi(reinterpret_cast<__m64*>(lanes.stage + 2 * u), frame);
 }
 
 // The first marked step in [from, end), or end.
