@@ -28,6 +28,7 @@ public:
             // pending yet, so the caches it is compared with are those the
             // bands will see when they reach it.
             const bool exact = pollMoves(firstPoll_);
+            firstPollMoves_ = exact;
             for (int k = 0; k < kBandCount; ++k)
                 if (firstPoll_ + kSkew * k >= kLag)
                     queue_[queued_++] = {firstPoll_ + kSkew * k, k, firstPoll_, exact};
@@ -38,8 +39,10 @@ public:
 
     PipelineRun run(const float* in1, const float* in2, float* out1, float* out2) {
         enter();
-        for (int32_t chunk = 0; chunk < n_ + kLag; chunk += kChunk) {
-            const int32_t count = n_ + kLag - chunk < kChunk ? n_ + kLag - chunk : kChunk;
+        for (int32_t chunk = 0, count = 0; chunk < n_ + kLag; chunk += count) {
+            // The last chunk takes the drain too, so the bands drain
+            // without a turn of the lines.
+            count = n_ + kLag - chunk <= kLastChunk ? n_ + kLag - chunk : kChunk;
             // Inputs are taken in, and outputs gathered, a chunk at a time:
             // written straight to the host's buffers, a buffer at an unlucky
             // distance (modulo 4 KiB) from another makes the processor take
@@ -53,7 +56,7 @@ public:
             mark(count);
             runChunk(chunk, count);
             giveOut(chunk, count, out1, out2);
-            if (chunk + kChunk < n_ + kLag) turnLines();
+            if (chunk + count < n_ + kLag) turnLines();
         }
         leave();
 
@@ -174,6 +177,8 @@ private:
             last_ = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(stage + 2 * (end - 1))));
     }
 
+    bool firstPollMoves_ = false;
+
     bool pollFrame(int32_t frame) const {
         static_assert((kPollInterval & (kPollInterval - 1)) == 0, "polls a power of two apart");
         return frame >= firstPoll_ && frame < n_ && ((frame - firstPoll_) & (kPollInterval - 1)) == 0;
@@ -183,6 +188,16 @@ private:
         int32_t u = 0;
         while (u < count && chunk + u < n_ + kLag) {
             const int32_t t = chunk + u;
+            if (t == 0 && fillNeedsNoLook()) {
+                fill();
+                u = kLag;
+                continue;
+            }
+            if (t == n_ - 1 && drainNeedsNoLook(u)) {
+                drain(u);
+                u += kLag + 1;
+                continue;
+            }
             if (t < kLag || t >= n_ - 1) {
                 anyStep(chunk, u);
                 ++u;
@@ -215,6 +230,86 @@ private:
                 ++u;
             }
         }
+    }
+
+    // Filling and draining, when no step of it needs a look, go in steps
+    // with the bands at work known in advance and their delay values in
+    // registers. Band k joins at step kSkew * k and leaves after the last
+    // frame's step plus kSkew * k.
+    static_assert(kSkew == 4 && kBandCount == 5, "the fill and drain are written out for these");
+
+    template <int First, int Last>
+    inline void edgeStep(int32_t u, __m128d* y1, __m128d* y2) {
+#pragma GCC unroll 5
+        for (int k = First; k <= Last; ++k) {
+            __m128d y = _mm_mul_pd(lanes_.b0[k], line(lanes_, k, u + 2));
+            y = _mm_add_pd(y, _mm_mul_pd(lanes_.b1[k], line(lanes_, k, u + 1)));
+            y = _mm_add_pd(y, _mm_mul_pd(lanes_.b2[k], line(lanes_, k, u)));
+            y = _mm_sub_pd(y, _mm_mul_pd(lanes_.a1[k], y1[k]));
+            y = _mm_sub_pd(y, _mm_mul_pd(lanes_.a2[k], y2[k]));
+            y2[k] = y1[k];
+            y1[k] = y;
+            if (k == kBandCount - 1)
+                stageFrame(lanes_, u, _mm_cvtpd_ps(y));
+            else
+                line(lanes_, k + 1, u + kHistory + kSkew) = throughFloat(y);
+        }
+    }
+
+    // No step of the fill flushes or may skip, and no band polls in it, or
+    // all do on frame 0 with nothing moved and nothing run away (with the
+    // delay values the stretch starts with).
+    bool fillNeedsNoLook() const {
+        if (firstMarked(lanes_, 0, kLag) < kLag) return false;
+        if (firstPoll_ >= kLag) return true;
+        if (firstPoll_ != 0 || firstPollMoves_) return false;
+        for (int k = 0; kSkew * k < kLag; ++k) {
+            const PairedBand& band = place_.state.band[k];
+            if (!withinBound(band.y1, band.y2, band.x1, band.x2)) return false;
+        }
+        return true;
+    }
+
+    void fill() {
+        __m128d y1[kBandCount], y2[kBandCount];
+        for (int k = 0; k < kBandCount; ++k) y1[k] = lanes_.y1[k], y2[k] = lanes_.y2[k];
+        for (int32_t u = 0; u < 4; ++u) edgeStep<0, 0>(u, y1, y2);
+        for (int32_t u = 4; u < 8; ++u) edgeStep<0, 1>(u, y1, y2);
+        for (int32_t u = 8; u < 12; ++u) edgeStep<0, 2>(u, y1, y2);
+        for (int32_t u = 12; u < 16; ++u) edgeStep<0, 3>(u, y1, y2);
+        for (int k = 0; k < kBandCount; ++k) lanes_.y1[k] = y1[k], lanes_.y2[k] = y2[k];
+    }
+
+    // From the last frame's step at chunk step u on: no band polls, no band
+    // flushes on any frame it still takes, and band 1 cannot rest before
+    // the last frame.
+    bool drainNeedsNoLook(int32_t u) const {
+        if (pollFrame(n_ - 1) || done_ < queued_ || lanes_.maybeSkip[u]) return false;
+        for (int32_t j = 0; j <= kLag; ++j)
+            if (lanes_.flush[flushIndex(0, u) - j]) return false;
+        return true;
+    }
+
+    void drain(int32_t u) {
+        __m128d y1[kBandCount], y2[kBandCount];
+        for (int k = 0; k < kBandCount; ++k) y1[k] = lanes_.y1[k], y2[k] = lanes_.y2[k];
+        edgeStep<0, 4>(u, y1, y2);
+        finished(0, u);
+        for (int32_t i = 0; i < 4; ++i) edgeStep<1, 4>(++u, y1, y2);
+        finished(1, u);
+        for (int32_t i = 0; i < 4; ++i) edgeStep<2, 4>(++u, y1, y2);
+        finished(2, u);
+        for (int32_t i = 0; i < 4; ++i) edgeStep<3, 4>(++u, y1, y2);
+        finished(3, u);
+        for (int32_t i = 0; i < 4; ++i) edgeStep<4, 4>(++u, y1, y2);
+        finished(4, u);
+        for (int k = 0; k < kBandCount; ++k) lanes_.y1[k] = y1[k], lanes_.y2[k] = y2[k];
+    }
+
+    // Band k took the stretch's last frame at chunk step u.
+    void finished(int k, int32_t u) {
+        lastInput_[k] = line(lanes_, k, u + 2);
+        inputBefore_[k] = line(lanes_, k, u + 1);
     }
 
     // Looks at the polls ahead of step t, up to step `until`, before band 1
@@ -282,7 +377,7 @@ private:
             y = _mm_sub_pd(y, _mm_mul_pd(lanes_.a2[k], lanes_.y2[k]));
             lanes_.y2[k] = lanes_.y1[k];
             lanes_.y1[k] = y;
-            if (frame == n_ - 1) lastInput_[k] = x, inputBefore_[k] = x1;
+            if (frame == n_ - 1) finished(k, u);
             if (k == kBandCount - 1)
                 stageFrame(lanes_, u, _mm_cvtpd_ps(y));
             else

@@ -23,7 +23,8 @@ constexpr int32_t kSkew = 4;                       // frames between neighbourin
 constexpr int32_t kLag = kSkew * (kBandCount - 1);  // band 5 is this many frames behind band 1
 constexpr int32_t kChunk = 128;                     // steps between turns of the signal lines
 constexpr int32_t kHistory = 2;                     // a band's two previous inputs
-constexpr int32_t kSignalLength = kChunk + kHistory + kSkew;
+constexpr int32_t kLastChunk = kChunk + kLag;       // the last chunk takes the drain too
+constexpr int32_t kSignalLength = kLastChunk + kHistory + kSkew;
 
 // The shortest stretch worth the pipeline's filling and draining.
 constexpr int32_t kMinPipelineRun = 48;
@@ -50,13 +51,13 @@ struct PipelineLanes {
     __m128d y1[kBandCount], y2[kBandCount];
     __m128d offset;  // the flush's denormal offset, on both lanes
     alignas(32) __m128d signal[kSignalLength][kSlotsPerIndex];
-    alignas(16) float stage[2 * kChunk];
-    uint8_t flush[kChunk + kLag + 1];  // one more frame before: whether it flushed too
-    uint8_t maybeSkip[kChunk];
+    alignas(16) float stage[2 * kLastChunk];
+    uint8_t flush[kLastChunk + kLag + 1];  // one more frame before: whether it flushed too
+    uint8_t maybeSkip[kLastChunk];
     // Steps at which some band flushes or band 1's frame may be skipped; the
     // steady steps look at nothing else on the way to the next one. Sixteen
     // more, read by the scan for the next and never marked.
-    alignas(16) uint8_t marked[kChunk + 16];
+    alignas(16) uint8_t marked[kLastChunk + 16];
 };
 
 inline int32_t flushIndex(int band, int32_t u) { return u + kLag + 1 - kSkew * band; }
