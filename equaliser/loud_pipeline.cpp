@@ -178,6 +178,7 @@ private:
     }
 
     bool firstPollMoves_ = false;
+    int32_t stillUntil_ = 0;  // polls before this frame are known not to move
 
     bool pollFrame(int32_t frame) const {
         static_assert((kPollInterval & (kPollInterval - 1)) == 0, "polls a power of two apart");
@@ -333,11 +334,32 @@ private:
         }
     }
 
-    // Whether any band's controls at the poll on `frame` differ from its caches.
-    bool pollMoves(int32_t frame) const {
+    // Whether any band's controls at the poll on `frame` differ from its
+    // caches. Four polls are compared at once, control by control; when
+    // none of them moved, the three after it need no look either.
+    bool pollMoves(int32_t frame) {
+        if (frame < stillUntil_) return false;
         const int32_t at = place_.controlIndex + (frame - firstPoll_);
+        const int32_t last = n_ - 2 - frame;  // polls past the stretch's last step are not read
+        const int32_t second = last >= kPollInterval ? kPollInterval : 0;
+        const int32_t third = last >= 2 * kPollInterval ? 2 * kPollInterval : 0;
+        const int32_t fourth = last >= 3 * kPollInterval ? 3 * kPollInterval : 0;
+        const Module& m = place_.module;
+        __m128 same = _mm_castsi128_ps(_mm_set1_epi32(-1));
+        for (int k = 0; k < kBandCount; ++k) {
+            const float cached[4] = {m.cachedFreq[k], m.cachedGain[k], m.cachedQ[k], m.cachedType[k]};
+            for (int c = 0; c < 4; ++c) {
+                const float* control = place_.controls[4 * k + c] + at;
+                const __m128 now = _mm_setr_ps(control[0], control[second], control[third], control[fourth]);
+                same = _mm_and_ps(same, _mm_cmpeq_ps(now, _mm_set1_ps(cached[c])));
+            }
+        }
+        if (_mm_movemask_ps(same) == 0xF) {
+            stillUntil_ = frame + 3 * kPollInterval + 1;
+            return false;
+        }
         for (int k = 0; k < kBandCount; ++k)
-            if (!controlsAsCached(place_.module, k, place_.controls, at)) return true;
+            if (!controlsAsCached(m, k, place_.controls, at)) return true;
         return false;
     }
 

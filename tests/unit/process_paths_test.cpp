@@ -34,7 +34,7 @@ private:
     bool usable_;
 };
 
-enum class Loud { Steady, ControlsMoveAtEveryPoll, ControlsFlipBack, RunawayBand, NaNBurst };
+enum class Loud { Steady, ControlsMoveAtEveryPoll, ControlsFlipBack, ControlMovesOnce, RunawayBand, NaNBurst };
 
 struct LoudCase {
     const char* name;
@@ -43,6 +43,7 @@ struct LoudCase {
     int32_t offset;
     int32_t count;
     bool inPlace;
+    int32_t moveAt = 0;  // ControlMovesOnce: the first sample with band 4's new Q
 };
 
 const LoudCase kLoudCases[] = {
@@ -54,6 +55,11 @@ const LoudCase kLoudCases[] = {
     {"controls move, counter 13, in place", Loud::ControlsMoveAtEveryPoll, 13, 1, 777, true},
     {"a gain flips back at the next poll", Loud::ControlsFlipBack, 32, 0, 900, false},
     {"a gain flips back, counter 21", Loud::ControlsFlipBack, 21, 3, 700, false},
+    // Polls looked at four at a time: a move at the last of four, at the
+    // first after them, and at the one after a poll that moved.
+    {"a Q moves at the fourth poll", Loud::ControlMovesOnce, 32, 0, 600, false, 96},
+    {"a Q moves at the fifth poll", Loud::ControlMovesOnce, 32, 0, 600, false, 128},
+    {"a Q moves at the ninth poll, counter 11", Loud::ControlMovesOnce, 11, 2, 600, false, 277},
     {"a band ran away, the poll while filling", Loud::RunawayBand, 25, 0, 300, false},
     {"a band ran away, the poll in the steady steps", Loud::RunawayBand, 5, 0, 300, false},
     {"a NaN burst", Loud::NaNBurst, 32, 2, 1500, false},
@@ -100,6 +106,9 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
         for (size_t i = 0; i < length; ++i)
             a.pin(controlPin(1, CONTROL_GAIN))[i] = (i / kPollInterval) % 2 == 0 ? 0.5f : -0.3f;
     }
+    if (c.kind == Loud::ControlMovesOnce)
+        for (size_t i = static_cast<size_t>(c.offset + c.moveAt); i < length; ++i)
+            a.pin(controlPin(3, CONTROL_Q))[i] = 0.31f;
     if (c.kind == Loud::NaNBurst)
         for (size_t i = length / 3; i < length / 3 + 5; ++i) a.pin(PIN_INPUT1)[i] = kNaN;
     b.copyContents(a);
