@@ -122,10 +122,6 @@ struct BandPollEvent {
     bool exact;
 };
 
-// Chunk steps [from, to), every band at work. Stops early before a step
-// whose frame may be skipped while band 1 rests (then the others may rest
-// too), or at which a band must poll as defined (the caller takes that step
-// band by band); returns the step it stopped before.
 // Where the steady steps from `from` must look next: a marked step or the
 // next band poll event's, at most `to`.
 inline int32_t nextLook(const PipelineLanes& lanes, int32_t from, int32_t to,
@@ -134,6 +130,10 @@ inline int32_t nextLook(const PipelineLanes& lanes, int32_t from, int32_t to,
     return firstMarked(lanes, from, end);
 }
 
+// Chunk steps [from, to), every band at work. Stops early before a step
+// whose frame may be skipped while band 1 rests (then the others may rest
+// too), or at which a band must poll as defined (the caller takes that step
+// band by band); returns the step it stopped before.
 int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
                         int32_t eventCount);
 int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
