@@ -105,9 +105,10 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
     int32_t next = 0;
     int32_t u = from;
     for (; u < to; ++u) {
-        if (lanes.maybeSkip[u] &&
-            lowRests(y1[0], y2[0], v1[0], v2[0]))
-            break;
+        // Most steps are not marked: no band flushes, and band 1's frame
+        // may not be skipped.
+        const int marks = lanes.marked[u];
+        if (__builtin_expect(marks & kMaySkip, 0) && lowRests(y1[0], y2[0], v1[0], v2[0])) break;
         if (next < eventCount && events[next].step == u) {
             // The pair is picked by constant indices only: an array indexed
             // at run time would have to live in memory through the loop.
@@ -127,18 +128,18 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
         for (int p = 0; p < kPairs; ++p) {
             __m256d x1 = v1[p];
             __m256d x2 = v2[p];
-            const int32_t lowAt = flushIndex(2 * p, u);
-            const int32_t highAt = flushIndex(2 * p + 1, u);
-            const int low = lanes.flush[lowAt];
-            const int high = lanes.flush[highAt];
-            if (__builtin_expect(low | high, 0)) {
-                if (low & high & lanes.flush[lowAt - 1] & lanes.flush[highAt - 1]) {
+            if (__builtin_expect(marks & kSomeBandFlushes, 0)) {
+                const int32_t lowAt = flushIndex(2 * p, u);
+                const int32_t highAt = flushIndex(2 * p + 1, u);
+                const int low = lanes.flush[lowAt];
+                const int high = lanes.flush[highAt];
+                if (marks & kAllFlushAgain) {
                     // Silence going on: the older two were flushed a frame
                     // ago as the newer two, and a flush of a flushed value
                     // gives it back bit for bit.
                     y1[p] = flushed(y1[p], offset);
                     x1 = flushed(x1, offset);
-                } else {
+                } else if (low | high) {
                     // Each band of the pair flushes for its own frame.
                     const __m256d which = _mm256_loadu_pd(kFlushMasks[low | (high << 1)]);
                     y1[p] = _mm256_blendv_pd(y1[p], flushed(y1[p], offset), which);
@@ -167,7 +168,10 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
         __m128d x1 = line(lanes, kAlone, u + 1);
         __m128d x2 = line(lanes, kAlone, u);
         const int32_t at = flushIndex(kAlone, u);
-        if (__builtin_expect(lanes.flush[at], 0)) {
+        if (__builtin_expect(marks & kAllFlushAgain, 0)) {
+            z1 = flushed(z1, lanes.offset);
+            x1 = line(lanes, kAlone, u + 1) = flushed(x1, lanes.offset);
+        } else if (__builtin_expect(marks & kSomeBandFlushes, 0) && lanes.flush[at]) {
             z1 = flushed(z1, lanes.offset);
             x1 = line(lanes, kAlone, u + 1) = flushed(x1, lanes.offset);
             if (!lanes.flush[at - 1]) {

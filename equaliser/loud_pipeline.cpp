@@ -84,12 +84,22 @@ private:
             line(lanes_, 0, u + kHistory + 1) = _mm_cvtps_pd(_mm_movehl_ps(low, low));
             line(lanes_, 0, u + kHistory + 2) = _mm_cvtps_pd(high);
             line(lanes_, 0, u + kHistory + 3) = _mm_cvtps_pd(_mm_movehl_ps(high, high));
+            // What decide() asks of each frame, four at a time.
             const __m128 zero = _mm_setzero_ps();
-            if (_mm_movemask_ps(_mm_or_ps(_mm_cmpeq_ps(left, zero), _mm_cmpeq_ps(right, zero))) == 0) {
-                for (int j = 0; j < 4; ++j) lanes_.flush[flushIndex(0, u + j)] = 0, lanes_.maybeSkip[u + j] = 0;
-            } else {
-                for (int32_t j = u; j < u + 4; ++j) ask(j, in1[j], in2[j], out1[j], out2[j]);
+            const __m128 leftZero = _mm_cmpeq_ps(left, zero);
+            const __m128 rightZero = _mm_cmpeq_ps(right, zero);
+            const int flushes = _mm_movemask_ps(_mm_or_ps(leftZero, rightZero));
+            int skips = 0;
+            if (flushes != 0) {
+                const int bothZero = _mm_movemask_ps(_mm_and_ps(leftZero, rightZero));
+                if (bothZero != 0) {
+                    const __m128 second = _mm_and_ps(_mm_cmpeq_ps(_mm_loadu_ps(out2 + u), zero), _mm_set1_ps(1.0f));
+                    const __m128 a = _mm_add_ps(_mm_loadu_ps(out1 + u), second);
+                    skips = bothZero & (allowsSkip(_mm_cvtps_pd(a)) | allowsSkip(_mm_cvtps_pd(_mm_movehl_ps(a, a))) << 2);
+                }
             }
+            storeBits(lanes_.flush + flushIndex(0, u), flushes);
+            storeBits(lanes_.maybeSkip + u, skips);
         }
         for (; u < frames; ++u) {
             line(lanes_, 0, u + kHistory) = loadFrame(in1 + u, in2 + u);
@@ -97,16 +107,34 @@ private:
         }
     }
 
-    // Steps [0, count) at which some band flushes or band 1's frame may be
-    // skipped, sixteen at a time.
+    // The marks of steps [0, count), sixteen at a time (every flag is 0 or 1).
     void mark(int32_t count) {
+        auto at = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
         for (int32_t u = 0; u < count; u += 16) {
-            __m128i any = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes_.maybeSkip + u));
-            for (int k = 0; k < kBandCount; ++k)
-                any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(
-                                            lanes_.flush + flushIndex(k, u))));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes_.marked + u), any);
+            __m128i any = _mm_setzero_si128();
+            __m128i all = _mm_set1_epi8(1);
+            for (int k = 0; k < kBandCount; ++k) {
+                const __m128i now = at(lanes_.flush + flushIndex(k, u));
+                any = _mm_or_si128(any, now);
+                all = _mm_and_si128(all, _mm_and_si128(now, at(lanes_.flush + flushIndex(k, u) - 1)));
+            }
+            const __m128i skip = at(lanes_.maybeSkip + u);
+            const __m128i marks =
+                _mm_or_si128(_mm_or_si128(any, _mm_add_epi8(skip, skip)), _mm_slli_epi16(all, 2));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes_.marked + u), marks);
         }
+    }
+
+    // silenceAllowsSkip on two sums (output1 plus one where output2 is
+    // zero), as bits; compared in double, as there.
+    static int allowsSkip(__m128d a) {
+        const __m128d quiet = _mm_and_pd(_mm_cmplt_pd(_mm_set1_pd(-1e-18), a), _mm_cmplt_pd(a, _mm_set1_pd(1e-18)));
+        return _mm_movemask_pd(quiet) ^ 3;
+    }
+
+    // Four flags, one byte each, from four bits.
+    static void storeBits(uint8_t* to, int bits) {
+        for (int j = 0; j < 4; ++j) to[j] = (bits >> j) & 1;
     }
 
     void ask(int32_t u, float left, float right, float output1, float output2) {
@@ -469,8 +497,10 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
         // Most steps need no look at all: no band flushes, band 1's frame
         // may not be skipped, and no band polls.
         const bool looking = u == look;
+        const int marks = looking ? lanes.marked[u] : 0;
         if (__builtin_expect(looking, 0)) {
-            if (lanes.maybeSkip[u] && resting(y1[0], y2[0], line(lanes, 0, u + 1), line(lanes, 0, u)))
+            if ((marks & kMaySkip) &&
+                resting(y1[0], y2[0], line(lanes, 0, u + 1), line(lanes, 0, u)))
                 break;
             if (next < eventCount && events[next].step == u) {
                 // The band is picked by constant indices only: an array
@@ -485,20 +515,22 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
                 if (!quiet) break;  // the band polls as defined, outside the loop
                 ++next;
             }
-            look = nextLook(lanes, u + 1, to, events, next, eventCount);
+            // In silence every step is marked.
+            look = lanes.marked[u + 1] != 0 ? u + 1 : nextLook(lanes, u + 1, to, events, next, eventCount);
         }
 #pragma GCC unroll 5
         for (int k = 0; k < kBandCount; ++k) {
             __m128d x1 = line(lanes, k, u + 1);
             __m128d x2 = line(lanes, k, u);
             const int32_t at = flushIndex(k, u);
-            if (__builtin_expect(looking, 0) && lanes.flush[at]) {
+            const bool again = marks & kAllFlushAgain;
+            if (__builtin_expect(looking, 0) && (again || lanes.flush[at])) {
                 y1[k] = flushed(y1[k], lanes.offset);
                 x1 = line(lanes, k, u + 1) = flushed(x1, lanes.offset);
                 // The older two were flushed a frame ago as the newer two,
                 // when that frame flushed too, and a flush of a flushed
                 // value gives it back bit for bit.
-                if (!lanes.flush[at - 1]) {
+                if (!again && !lanes.flush[at - 1]) {
                     y2[k] = flushed(y2[k], lanes.offset);
                     x2 = flushed(x2, lanes.offset);
                 }

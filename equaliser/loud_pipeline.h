@@ -54,11 +54,18 @@ struct PipelineLanes {
     alignas(16) float stage[2 * kLastChunk];
     uint8_t flush[kLastChunk + kLag + 1];  // one more frame before: whether it flushed too
     uint8_t maybeSkip[kLastChunk];
-    // Steps at which some band flushes or band 1's frame may be skipped; the
-    // steady steps look at nothing else on the way to the next one. Sixteen
-    // more, read by the scan for the next and never marked.
+    // Steps at which some band flushes or band 1's frame may be skipped (see
+    // the marks below); the steady steps look at nothing else on the way to
+    // the next one. Sixteen more, read by the scan for the next and never
+    // marked.
     alignas(16) uint8_t marked[kLastChunk + 16];
 };
+
+constexpr uint8_t kSomeBandFlushes = 1;
+constexpr uint8_t kMaySkip = 2;
+// Every band flushes, and flushed its frame before too (silence going on):
+// only the newer two of each band's delay values need it.
+constexpr uint8_t kAllFlushAgain = 4;
 
 inline int32_t flushIndex(int band, int32_t u) { return u + kLag + 1 - kSkew * band; }
 
