@@ -1,5 +1,6 @@
 #include "equaliser/loud_pipeline.h"
 
+#include <cstring>
 #include <initializer_list>
 
 #include "equaliser/kernel_path.h"
@@ -134,7 +135,11 @@ private:
 
     // Four flags, one byte each, from four bits.
     static void storeBits(uint8_t* to, int bits) {
-        for (int j = 0; j < 4; ++j) to[j] = (bits >> j) & 1;
+        static constexpr uint32_t kSpread[16] = {
+            0x00000000, 0x00000001, 0x00000100, 0x00000101, 0x00010000, 0x00010001, 0x00010100, 0x00010101,
+            0x01000000, 0x01000001, 0x01000100, 0x01000101, 0x01010000, 0x01010001, 0x01010100, 0x01010101,
+        };
+        std::memcpy(to, &kSpread[bits], 4);  // little-endian: bit j to byte j
     }
 
     void ask(int32_t u, float left, float right, float output1, float output2) {
