@@ -61,6 +61,7 @@ const LoudCase kLoudCases[] = {
     {"a Q moves at the fifth poll", Loud::ControlMovesOnce, 32, 0, 600, false, 128},
     {"a Q moves at the ninth poll, counter 11", Loud::ControlMovesOnce, 11, 2, 600, false, 277},
     {"a band ran away, the poll while filling", Loud::RunawayBand, 25, 0, 300, false},
+    {"a band ran away, the poll on the first frame", Loud::RunawayBand, 32, 0, 300, false},
     {"a band ran away, the poll in the steady steps", Loud::RunawayBand, 5, 0, 300, false},
     {"a NaN burst", Loud::NaNBurst, 32, 2, 1500, false},
     {"a NaN burst, in place", Loud::NaNBurst, 9, 0, 600, true},
