@@ -85,22 +85,9 @@ private:
             line(lanes_, 0, u + kHistory + 1) = _mm_cvtps_pd(_mm_movehl_ps(low, low));
             line(lanes_, 0, u + kHistory + 2) = _mm_cvtps_pd(high);
             line(lanes_, 0, u + kHistory + 3) = _mm_cvtps_pd(_mm_movehl_ps(high, high));
-            // What decide() asks of each frame, four at a time.
-            const __m128 zero = _mm_setzero_ps();
-            const __m128 leftZero = _mm_cmpeq_ps(left, zero);
-            const __m128 rightZero = _mm_cmpeq_ps(right, zero);
-            const int flushes = _mm_movemask_ps(_mm_or_ps(leftZero, rightZero));
-            int skips = 0;
-            if (flushes != 0) {
-                const int bothZero = _mm_movemask_ps(_mm_and_ps(leftZero, rightZero));
-                if (bothZero != 0) {
-                    const __m128 second = _mm_and_ps(_mm_cmpeq_ps(_mm_loadu_ps(out2 + u), zero), _mm_set1_ps(1.0f));
-                    const __m128 a = _mm_add_ps(_mm_loadu_ps(out1 + u), second);
-                    skips = bothZero & (allowsSkip(_mm_cvtps_pd(a)) | allowsSkip(_mm_cvtps_pd(_mm_movehl_ps(a, a))) << 2);
-                }
-            }
-            storeBits(lanes_.flush + flushIndex(0, u), flushes);
-            storeBits(lanes_.maybeSkip + u, skips);
+            const FourFrames asked = decideFour(in1 + u, in2 + u, out1 + u, out2 + u);
+            storeBits(lanes_.flush + flushIndex(0, u), asked.flush);
+            storeBits(lanes_.maybeSkip + u, asked.skip);
         }
         for (; u < frames; ++u) {
             line(lanes_, 0, u + kHistory) = loadFrame(in1 + u, in2 + u);
@@ -124,13 +111,6 @@ private:
                 _mm_or_si128(_mm_or_si128(any, _mm_add_epi8(skip, skip)), _mm_slli_epi16(all, 2));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes_.marked + u), marks);
         }
-    }
-
-    // silenceAllowsSkip on two sums (output1 plus one where output2 is
-    // zero), as bits; compared in double, as there.
-    static int allowsSkip(__m128d a) {
-        const __m128d quiet = _mm_and_pd(_mm_cmplt_pd(_mm_set1_pd(-1e-18), a), _mm_cmplt_pd(a, _mm_set1_pd(1e-18)));
-        return _mm_movemask_pd(quiet) ^ 3;
     }
 
     // Four flags, one byte each, from four bits.

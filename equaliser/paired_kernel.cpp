@@ -167,6 +167,39 @@ inline int32_t runOf(Treatment first, const float* left, const float* right, con
     return n;
 }
 
+// From the first frame, which asks to be skipped, every frame that does
+// (at most `limit`), four at a time where it can: each output sample takes
+// its input's, Output1's first, as when every frame is written in turn.
+struct SkippedRun {
+    int32_t frames;
+    __m128 last;  // the last one's inputs
+};
+
+SkippedRun skipped(const float* left, const float* right, float* out1, float* out2, int32_t limit) {
+    SkippedRun run{0, _mm_setzero_ps()};
+    int32_t& n = run.frames;
+    for (;;) {
+        if (n + 4 <= limit && decideFour(left + n, right + n, out1 + n, out2 + n).skip == 0xF) {
+            const __m128 l = _mm_loadu_ps(left + n);
+            const __m128 r = _mm_loadu_ps(right + n);
+            _mm_storeu_ps(out1 + n, l);
+            _mm_storeu_ps(out2 + n, r);
+            const __m128 lastTwo = _mm_unpackhi_ps(l, r);  // l2 r2 l3 r3
+            run.last = _mm_movehl_ps(lastTwo, lastTwo);
+            n += 4;
+        } else if (n < limit && (n == 0 || decide(left[n], right[n], out1[n], out2[n]) == Treatment::Skip)) {
+            const float l = left[n];
+            const float r = right[n];
+            out1[n] = l;
+            out2[n] = r;
+            run.last = _mm_unpacklo_ps(_mm_set_ss(l), _mm_set_ss(r));
+            ++n;
+        } else {
+            return run;
+        }
+    }
+}
+
 }  // namespace
 
 void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
@@ -212,11 +245,13 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
         if (asked == Treatment::Skip) {
             if (!restKnown) rest = atRest(s), restKnown = true;
             if (rest) {
-                ++controlIndex;
-                lastFrame = _mm_unpacklo_ps(_mm_set_ss(left), _mm_set_ss(right));
-                output1[i] = left;
-                output2[i] = right;
-                ++i;
+                // Silence through bands at rest: the inputs go through as
+                // they are, while the frames ask for nothing else.
+                const SkippedRun run =
+                    skipped(input1 + i, input2 + i, output1 + i, output2 + i, sampleCount - i);
+                controlIndex += run.frames;
+                i += run.frames;
+                lastFrame = run.last;
                 continue;
             }
             treatment = Treatment::FlushAndFilter;

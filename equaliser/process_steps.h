@@ -3,6 +3,8 @@
 // sample alike.
 #pragma once
 
+#include <emmintrin.h>
+
 #include <cstdint>
 
 #include "equaliser/band_filter.h"
@@ -47,6 +49,36 @@ inline Treatment decide(float left, float right, float output1, float output2) {
     if (!leftZero && !rightZero) return Treatment::Filter;
     if (leftZero != rightZero) return Treatment::FlushAndFilter;
     return silenceAllowsSkip(output1, output2) ? Treatment::Skip : Treatment::FlushAndFilter;
+}
+
+// What decide() asks of four frames, one bit each (bit j for frame j): which
+// are flushed (an input is zero) and which may be skipped (both are, and the
+// output places allow it). The same comparisons, in float and in double as
+// there.
+struct FourFrames {
+    int flush;
+    int skip;
+};
+
+inline FourFrames decideFour(const float* left, const float* right, const float* output1,
+                             const float* output2) {
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 leftZero = _mm_cmpeq_ps(_mm_loadu_ps(left), zero);
+    const __m128 rightZero = _mm_cmpeq_ps(_mm_loadu_ps(right), zero);
+    FourFrames asked{_mm_movemask_ps(_mm_or_ps(leftZero, rightZero)), 0};
+    const int bothZero = _mm_movemask_ps(_mm_and_ps(leftZero, rightZero));
+    if (bothZero != 0) {
+        const __m128 one = _mm_and_ps(_mm_cmpeq_ps(_mm_loadu_ps(output2), zero), _mm_set1_ps(1.0f));
+        const __m128 a = _mm_add_ps(_mm_loadu_ps(output1), one);
+        const __m128d low = _mm_cvtps_pd(a);
+        const __m128d high = _mm_cvtps_pd(_mm_movehl_ps(a, a));
+        auto quiet = [](__m128d v) {
+            return _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(_mm_set1_pd(-1e-18), v),
+                                              _mm_cmplt_pd(v, _mm_set1_pd(1e-18))));
+        };
+        asked.skip = bothZero & ~(quiet(low) | quiet(high) << 2);
+    }
+    return asked;
 }
 
 // Every delay value of every band, on both chains, is zero: filtering a
