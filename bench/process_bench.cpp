@@ -201,6 +201,22 @@ void BM_Silence(benchmark::State& state) {
     reportFrames(state, blockSize);
 }
 
+// Silence before any sound: the bands rest, so the frames are let through
+// unfiltered (outputs 0.5 / 0.25 standing allow it).
+void BM_SilenceAtRest(benchmark::State& state) {
+    constexpr int blockSize = 1024;
+    Rig rig(blockSize);
+    const silence::Material material(kBlocks, blockSize);
+    size_t call = 0;
+    for (auto _ : state) {
+        silence::prepare(silence::ZerosOutputsHalfQuarter, material, call++, rig.buffer(PIN_INPUT1),
+                         rig.buffer(PIN_INPUT2), rig.buffer(PIN_OUTPUT1), rig.buffer(PIN_OUTPUT2));
+        rig.process();
+        benchmark::DoNotOptimize(rig.buffer(PIN_OUTPUT1));
+    }
+    reportFrames(state, blockSize);
+}
+
 // Audio-rate automation: all twenty controls move at every poll, so every
 // band is redesigned every 32 frames (frequency, gain and width; the type
 // stays). 1024-frame blocks of loud noise.
@@ -260,6 +276,7 @@ void BM_MovingControlsRedesigns(benchmark::State& state) {
 BENCHMARK(BM_Process)->Args({256, 0})->Args({1024, 0})->Args({1024, 1});
 BENCHMARK(BM_PlainCascade)->Args({256, 0})->Args({1024, 0})->Args({1024, 1});
 BENCHMARK(BM_Silence)->DenseRange(silence::Loud, silence::CaseCount - 1);
+BENCHMARK(BM_SilenceAtRest);
 BENCHMARK(BM_MovingControls);
 BENCHMARK(BM_MovingControlsRedesigns);
 
@@ -294,6 +311,8 @@ int main(int argc, char** argv) {
             const std::string name = "BM_Silence/" + std::to_string(c);
             if (t.count(name)) std::printf("  %-26s %.2f\n", silence::name(c), t[name] / t[loud]);
         }
+        if (t.count("BM_SilenceAtRest"))
+            std::printf("  %-26s %.2f\n", "zeros before any sound", t["BM_SilenceAtRest"] / t[loud]);
     }
     if (t.count("BM_Process/256/0") && t.count("BM_PlainCascade/256/0"))
         std::printf("process / plain cascade, 256-sample blocks: %.3f\n",
