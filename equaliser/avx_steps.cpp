@@ -179,14 +179,7 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
                 x2 = flushed(x2, lanes.offset);
             }
         }
-        __m128d y = _mm_mul_pd(lanes.b0[kAlone], line(lanes, kAlone, u + 2));
-        y = _mm_add_pd(y, _mm_mul_pd(lanes.b1[kAlone], x1));
-        y = _mm_add_pd(y, _mm_mul_pd(lanes.b2[kAlone], x2));
-        y = _mm_sub_pd(y, _mm_mul_pd(lanes.a1[kAlone], z1));
-        y = _mm_sub_pd(y, _mm_mul_pd(lanes.a2[kAlone], z2));
-        z2 = z1;
-        z1 = y;
-        stageFrame(lanes, u, _mm_cvtpd_ps(y));
+        bandStep(lanes, kAlone, u, x1, x2, z1, z2);
     }
     for (int p = 0; p < kPairs; ++p)
         for (int which = 0; which < 2; ++which) {

@@ -255,19 +255,8 @@ private:
     template <int First, int Last>
     inline void edgeStep(int32_t u, __m128d* y1, __m128d* y2) {
 #pragma GCC unroll 5
-        for (int k = First; k <= Last; ++k) {
-            __m128d y = _mm_mul_pd(lanes_.b0[k], line(lanes_, k, u + 2));
-            y = _mm_add_pd(y, _mm_mul_pd(lanes_.b1[k], line(lanes_, k, u + 1)));
-            y = _mm_add_pd(y, _mm_mul_pd(lanes_.b2[k], line(lanes_, k, u)));
-            y = _mm_sub_pd(y, _mm_mul_pd(lanes_.a1[k], y1[k]));
-            y = _mm_sub_pd(y, _mm_mul_pd(lanes_.a2[k], y2[k]));
-            y2[k] = y1[k];
-            y1[k] = y;
-            if (k == kBandCount - 1)
-                stageFrame(lanes_, u, _mm_cvtpd_ps(y));
-            else
-                line(lanes_, k + 1, u + kHistory + kSkew) = throughFloat(y);
-        }
+        for (int k = First; k <= Last; ++k)
+            bandStep(lanes_, k, u, line(lanes_, k, u + 1), line(lanes_, k, u), y1[k], y2[k]);
     }
 
     // No step of the fill flushes or may skip, and no band polls in it, or
@@ -403,20 +392,8 @@ private:
                 line(lanes_, k, u) = flushed(line(lanes_, k, u), lanes_.offset);
             }
             if (pollFrame(frame)) pollBand(k, frame, u);
-            const __m128d x = line(lanes_, k, u + 2);
-            const __m128d x1 = line(lanes_, k, u + 1);
-            __m128d y = _mm_mul_pd(lanes_.b0[k], x);
-            y = _mm_add_pd(y, _mm_mul_pd(lanes_.b1[k], x1));
-            y = _mm_add_pd(y, _mm_mul_pd(lanes_.b2[k], line(lanes_, k, u)));
-            y = _mm_sub_pd(y, _mm_mul_pd(lanes_.a1[k], lanes_.y1[k]));
-            y = _mm_sub_pd(y, _mm_mul_pd(lanes_.a2[k], lanes_.y2[k]));
-            lanes_.y2[k] = lanes_.y1[k];
-            lanes_.y1[k] = y;
+            bandStep(lanes_, k, u, line(lanes_, k, u + 1), line(lanes_, k, u), lanes_.y1[k], lanes_.y2[k]);
             if (frame == n_ - 1) finished(k, u);
-            if (k == kBandCount - 1)
-                stageFrame(lanes_, u, _mm_cvtpd_ps(y));
-            else
-                line(lanes_, k + 1, u + kHistory + kSkew) = throughFloat(y);
         }
     }
 
@@ -520,17 +497,7 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
                     x2 = flushed(x2, lanes.offset);
                 }
             }
-            __m128d y = _mm_mul_pd(lanes.b0[k], line(lanes, k, u + 2));
-            y = _mm_add_pd(y, _mm_mul_pd(lanes.b1[k], x1));
-            y = _mm_add_pd(y, _mm_mul_pd(lanes.b2[k], x2));
-            y = _mm_sub_pd(y, _mm_mul_pd(lanes.a1[k], y1[k]));
-            y = _mm_sub_pd(y, _mm_mul_pd(lanes.a2[k], y2[k]));
-            y2[k] = y1[k];
-            y1[k] = y;
-            if (k == kBandCount - 1)
-                stageFrame(lanes, u, _mm_cvtpd_ps(y));
-            else
-                line(lanes, k + 1, u + kHistory + kSkew) = throughFloat(y);
+            bandStep(lanes, k, u, x1, x2, y1[k], y2[k]);
         }
     }
 #pragma GCC unroll 5

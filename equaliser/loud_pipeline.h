@@ -105,6 +105,25 @@ inline void stageFrame(PipelineLanes& lanes, int32_t u, __m128 frame) {
     _mm_storel_pi(reinterpret_cast<__m64*>(lanes.stage + 2 * u), frame);
 }
 
+// Band k's section at chunk step u, on its inputs before (x1, x2, flushed
+// where the frame asks) and delay values y1, y2: y = b0 x + b1 x1 + b2 x2 -
+// a1 y1 - a2 y2, in that order, handed to the band after it (band 5's to the
+// stage).
+inline void bandStep(PipelineLanes& lanes, int k, int32_t u, __m128d x1, __m128d x2, __m128d& y1,
+                     __m128d& y2) {
+    __m128d y = _mm_mul_pd(lanes.b0[k], line(lanes, k, u + 2));
+    y = _mm_add_pd(y, _mm_mul_pd(lanes.b1[k], x1));
+    y = _mm_add_pd(y, _mm_mul_pd(lanes.b2[k], x2));
+    y = _mm_sub_pd(y, _mm_mul_pd(lanes.a1[k], y1));
+    y = _mm_sub_pd(y, _mm_mul_pd(lanes.a2[k], y2));
+    y2 = y1;
+    y1 = y;
+    if (k == kBandCount - 1)
+        stageFrame(lanes, u, _mm_cvtpd_ps(y));
+    else
+        line(lanes, k + 1, u + kHistory + kSkew) = throughFloat(y);
+}
+
 // The first marked step in [from, end), or end.
 inline int32_t firstMarked(const PipelineLanes& lanes, int32_t from, int32_t end) {
     for (int32_t u = from; u < end; u += 16) {
