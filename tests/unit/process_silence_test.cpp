@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "equaliser/process_steps.h"
 #include "process_test_support.h"
 
 namespace {
@@ -134,6 +135,26 @@ TEST_P(SilenceDecision, ChoosesTheTreatmentFromInputsOutputPlacesAndRest) {
             break;
         }
     }
+}
+
+// The four-frame decision asks the very same of each frame as decide(),
+// whichever rows of the table stand beside it.
+TEST(SilenceDecisionFourAtATime, AsksWhatEachFrameAsksAlone) {
+    constexpr size_t rows = sizeof kSilenceCases / sizeof kSilenceCases[0];
+    for (size_t first = 0; first < rows; ++first)
+        for (size_t stride : {1u, 3u, 7u}) {
+            float left[4], right[4], output1[4], output2[4];
+            for (size_t j = 0; j < 4; ++j) {
+                const SilenceCase& c = kSilenceCases[(first + stride * j) % rows];
+                left[j] = c.left, right[j] = c.right, output1[j] = c.output1, output2[j] = c.output2;
+            }
+            const eq::FourFrames asked = eq::decideFour(left, right, output1, output2);
+            for (int j = 0; j < 4; ++j) {
+                const eq::Treatment alone = eq::decide(left[j], right[j], output1[j], output2[j]);
+                EXPECT_EQ((asked.flush >> j) & 1, alone != eq::Treatment::Filter) << first << " " << j;
+                EXPECT_EQ((asked.skip >> j) & 1, alone == eq::Treatment::Skip) << first << " " << j;
+            }
+        }
 }
 
 INSTANTIATE_TEST_SUITE_P(
