@@ -41,6 +41,10 @@ private:
 #endif
 };
 
+// A type number with no response: the module passes such a band's input
+// through unchanged.
+constexpr int32_t kPassThroughType = -1;
+
 bool sameBits(float a, float b) {
     uint32_t x, y;
     std::memcpy(&x, &a, sizeof x);
@@ -50,7 +54,7 @@ bool sameBits(float a, float b) {
 
 }  // namespace
 
-EqualiserInstance* EqualiserInstance::create(double sampleRate) {
+EqualiserInstance* EqualiserInstance::create(double sampleRate, const InlineDisplayQueue* queue) {
     const float rate = static_cast<float>(sampleRate);
     if (!(rate > 0.0f) || !std::isfinite(rate)) return nullptr;
     if (!claimSampleRate(rate)) return nullptr;
@@ -60,12 +64,20 @@ EqualiserInstance* EqualiserInstance::create(double sampleRate) {
         return nullptr;
     }
     instance->sampleRate_ = rate;
+    instance->queue_ = queue != nullptr && queue->queueDraw != nullptr ? queue : nullptr;
     instance->record_ = makeModule(0, kInterfaceKind, &EqualiserInstance::hostCallback,
                                    reinterpret_cast<intptr_t>(instance));
     if (instance->record_ == nullptr || !instance->describePins() || !instance->open()) {
         delete instance;  // closes the module and gives the rate back
         return nullptr;
     }
+    // Until the first run the picture shows the defaults, as the unconnected
+    // ports read.
+    instance->takeBandControls();
+    instance->takeOutputControls(true);
+    instance->controlsSet_ = false;
+    instance->publishCurve();
+    instance->drawn_ = instance->curve_;
     return instance;
 }
 
@@ -117,26 +129,34 @@ void EqualiserInstance::connect(uint32_t port, void* data) {
     if (port < PORT_COUNT) ports_[port] = static_cast<float*>(data);
 }
 
-void EqualiserInstance::takeControls() {
+bool EqualiserInstance::takeBandControls() {
+    bool any = false;
     for (uint32_t band = 0; band < kBands; ++band) {
-        float values[4];
+        float values[kBandPorts];
         bool changed = !controlsSet_;
         for (uint32_t control = 0; control < 4; ++control) {
             const float* port = ports_[controlPort(band, static_cast<BandControl>(control))];
-            values[control] = port != nullptr ? *port : kControls[control].defaultValue;
-            changed = changed || !sameBits(values[control], portValues_[band][control]);
+            values[control] = port != nullptr ? *port : defaultValue(band, static_cast<BandControl>(control));
         }
+        const float* on = ports_[bandOnPort(band)];
+        values[4] = on != nullptr ? *on : 1.0f;
+        for (int control = 0; control < kBandPorts; ++control)
+            changed = changed || !sameBits(values[control], portValues_[band][control]);
         if (!changed) continue;
-        std::copy(values, values + 4, portValues_[band]);
+        any = true;
+        std::copy(values, values + kBandPorts, portValues_[band]);
         // A NaN setting would make the band's design, and from then on its
         // output, NaN; such a control counts as its default instead. (The
         // module clamps every other value, infinities included.)
         for (uint32_t control = 0; control < 4; ++control)
-            if (std::isnan(values[control])) values[control] = kControls[control].defaultValue;
+            if (std::isnan(values[control])) values[control] = defaultValue(band, static_cast<BandControl>(control));
         // The type port is read as the module reads its type pin (truncated).
+        // A band that is off gets a type number without a response, which
+        // the module passes through unchanged.
+        const int32_t type = toggleIsOn(values[4]) ? eq::toFilterType(values[BAND_TYPE]) : kPassThroughType;
         const eq::BandPins pins =
-            eq::bandPinsFor(eq::toFilterType(values[BAND_TYPE]), typedValue(values[BAND_FREQ]),
-                            typedValue(values[BAND_WIDTH]), typedValue(values[BAND_GAIN]));
+            eq::bandPinsFor(type, typedValue(values[BAND_FREQ]), typedValue(values[BAND_WIDTH]),
+                            typedValue(values[BAND_GAIN]));
         // The whole buffer takes the new values: the module reads a control
         // where its poll falls, anywhere from here on.
         const int b = static_cast<int>(band);
@@ -144,9 +164,33 @@ void EqualiserInstance::takeControls() {
         std::fill_n(buffers_[controlPin(b, CONTROL_GAIN)], kChunkFrames, pins.gain);
         std::fill_n(buffers_[controlPin(b, CONTROL_Q)], kChunkFrames, pins.width);
         std::fill_n(buffers_[controlPin(b, CONTROL_TYPE)], kChunkFrames, pins.type);
+        // What the module will design with, for the picture.
+        curve_.bands[band] = {eq::toFilterType(pins.type), 10.0f * pins.freq, 10.0f * pins.width, 10.0f * pins.gain};
     }
     controlsSet_ = true;
+    return any;
 }
+
+bool EqualiserInstance::takeOutputControls(bool first) {
+    const float enabled = ports_[PORT_ENABLED] != nullptr ? *ports_[PORT_ENABLED] : 1.0f;
+    const float gain = ports_[PORT_OUTPUT_GAIN] != nullptr ? *ports_[PORT_OUTPUT_GAIN] : kDefaultOutputGainDb;
+    if (!first && sameBits(enabled, enabledValue_) && sameBits(gain, outputGainValue_)) return false;
+    enabledValue_ = enabled;
+    outputGainValue_ = gain;
+    // Read as the decimal it was typed as, the gain scales as
+    // quorvane-render's --gain of that decimal does.
+    double gainDb = std::isnan(gain) ? kDefaultOutputGainDb : typedValue(gain);
+    gainDb = std::min<double>(kMaxOutputGainDb, std::max<double>(kMinOutputGainDb, gainDb));
+    if (first)
+        output_.start(sampleRate_, toggleIsOn(enabled), gainDb);
+    else
+        output_.set(toggleIsOn(enabled), gainDb);
+    curve_.enabled = toggleIsOn(enabled);
+    curve_.outputGainDb = static_cast<float>(gainDb);
+    return true;
+}
+
+void EqualiserInstance::publishCurve() { handoff_.publish(curve_); }
 
 void EqualiserInstance::processChunk(uint32_t from, int32_t offset, int32_t count) {
     // Inputs are copied in before anything is written out, so a host may
@@ -162,10 +206,18 @@ void EqualiserInstance::processChunk(uint32_t from, int32_t offset, int32_t coun
     }
     for (int32_t pin = 0; pin < kPinCount; ++pin) *pinVariables_[pin] = buffers_[pin];
     record_->processEntry(record_->object, offset, count);
-    float* outputs[2] = {ports_[PORT_OUT_LEFT], ports_[PORT_OUT_RIGHT]};
-    const int32_t outputPins[2] = {PIN_OUTPUT1, PIN_OUTPUT2};
-    for (int side = 0; side < 2; ++side)
-        if (outputs[side] != nullptr) std::copy_n(buffers_[outputPins[side]] + offset, count, outputs[side] + from);
+    float* const outputs[2] = {ports_[PORT_OUT_LEFT] != nullptr ? ports_[PORT_OUT_LEFT] + from : nullptr,
+                               ports_[PORT_OUT_RIGHT] != nullptr ? ports_[PORT_OUT_RIGHT] + from : nullptr};
+    const float* const wet[2] = {buffers_[PIN_OUTPUT1] + offset, buffers_[PIN_OUTPUT2] + offset};
+    if (output_.transparent()) {
+        // Enabled at unity gain: nothing but the copy the module's output
+        // needs anyway.
+        for (int side = 0; side < 2; ++side)
+            if (outputs[side] != nullptr) std::copy_n(wet[side], count, outputs[side]);
+        return;
+    }
+    const float* const dry[2] = {buffers_[PIN_INPUT1] + offset, buffers_[PIN_INPUT2] + offset};
+    output_.apply(dry, wet, outputs, count);
 }
 
 void EqualiserInstance::writeSilence(uint32_t frames) {
@@ -179,7 +231,12 @@ void EqualiserInstance::run(uint32_t frames) {
         return;
     }
     const DefaultFloatingPointMode mode;
-    takeControls();
+    const bool first = !controlsSet_;
+    const bool bandsChanged = takeBandControls();
+    if (takeOutputControls(first) || bandsChanged) {
+        publishCurve();
+        if (queue_ != nullptr) queue_->queueDraw(queue_->handle);
+    }
     for (uint32_t done = 0; done < frames;) {
         const int32_t count =
             static_cast<int32_t>(std::min<uint32_t>(frames - done, static_cast<uint32_t>(kChunkFrames - position_)));
@@ -188,6 +245,19 @@ void EqualiserInstance::run(uint32_t frames) {
         sampleClock_ += static_cast<uint32_t>(count);
         position_ = (position_ + count) % kChunkFrames;
     }
+}
+
+InlineDisplayImage* EqualiserInstance::renderDisplay(uint32_t width, uint32_t maxHeight) {
+    // A publication takes a few dozen stores; one that overlaps every try
+    // leaves the picture as last drawn, and run() asks again on the next
+    // change.
+    CurveSettings settings;
+    for (int attempt = 0; attempt < 64; ++attempt)
+        if (handoff_.read(&settings)) {
+            drawn_ = settings;
+            break;
+        }
+    return image_.render(drawn_, sampleRate_, width, maxHeight);
 }
 
 HostResult EqualiserInstance::hostCallback(ModuleRecord* record, int32_t opcode, int32_t index, int32_t,

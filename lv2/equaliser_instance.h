@@ -1,6 +1,8 @@
 // One plug-in instance: the equaliser module created through the library's
 // own entry point and driven the way the host drives it, from buffers the
-// instance owns, so an open host gets the module's output bit for bit.
+// instance owns, so an open host gets the module's output bit for bit; then
+// the output gain and the bypass, and the picture of the response that the
+// host's display thread asks for.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +11,11 @@
 #include "equaliser/module.h"
 #include "host_interface/host_callback.h"
 #include "host_interface/module_record.h"
+#include "lv2/curve_handoff.h"
+#include "lv2/inline_display.h"
+#include "lv2/output_stage.h"
 #include "lv2/ports.h"
+#include "lv2/response_image.h"
 
 namespace qvlv2 {
 
@@ -24,7 +30,8 @@ public:
 
     // Null when the rate is not a usable one, when another live instance in
     // this process runs at a different rate, or when memory runs out.
-    static EqualiserInstance* create(double sampleRate);
+    // `queue` is the host's redraw request, null when it offers none.
+    static EqualiserInstance* create(double sampleRate, const InlineDisplayQueue* queue);
     ~EqualiserInstance();
     EqualiserInstance(const EqualiserInstance&) = delete;
     EqualiserInstance& operator=(const EqualiserInstance&) = delete;
@@ -35,12 +42,19 @@ public:
     void activate();
     // Hard real time: allocates nothing, locks nothing, logs nothing.
     void run(uint32_t frames);
+    // The host's display thread: the response as run() last took the
+    // controls (the defaults before the first run). Allocates.
+    InlineDisplayImage* renderDisplay(uint32_t width, uint32_t maxHeight);
 
 private:
+    static constexpr int kBandPorts = 5;  // freq, gain, width, type, on
+
     EqualiserInstance() = default;
     bool describePins();
     bool open();
-    void takeControls();
+    bool takeBandControls();
+    bool takeOutputControls(bool first);
+    void publishCurve();
     void processChunk(uint32_t from, int32_t offset, int32_t count);
     void writeSilence(uint32_t frames);
 
@@ -54,10 +68,18 @@ private:
     bool controlsSet_ = false;  // the control buffers hold the ports' values
     float** pinVariables_[kPinCount] = {};  // the module variables that hold each pin's buffer address
     float* ports_[PORT_COUNT] = {};
-    float portValues_[kBands][4] = {};  // control port values last turned into pin values
+    float portValues_[kBands][kBandPorts] = {};  // band port values last turned into pin values
+    float enabledValue_ = 1.0f, outputGainValue_ = 0.0f;  // the output ports' values last taken
+    OutputStage output_;
+    CurveSettings curve_;  // what the picture shows; run()'s copy, published on change
+    CurveHandoff handoff_;
+    const InlineDisplayQueue* queue_ = nullptr;
     int32_t position_ = 0;    // the next frame's place in the pin buffers
     uint32_t sampleClock_ = 0;  // frames run since the last activation
     alignas(16) float buffers_[kPinCount][kChunkFrames] = {};
+    // The display thread's own: the last settings it drew and its pixels.
+    CurveSettings drawn_;
+    ResponseImage image_;
 };
 
 }  // namespace qvlv2

@@ -1,6 +1,6 @@
-// What the plug-in tells hosts about each band control: one table that the
+// What the plug-in tells hosts about its controls: one table that the
 // plug-in's .ttl is written from and that run() falls back on for a control
-// port a host left unconnected.
+// port a host left unconnected (or set to NaN).
 #pragma once
 
 #include "lv2/ports.h"
@@ -11,13 +11,9 @@ enum class ControlUnit { Hz, Db, None };
 
 struct ControlDescription {
     const char* symbol;  // band number appended: freq1 .. freq5
-    const char* name;    // band number appended: "Frequency 1"
+    const char* name;    // band number inserted before any parenthesis: "Frequency 1"
     float minimum;
     float maximum;
-    // The module's own pin default in design units: a flat peaking band
-    // (0 dB, 3 octaves). Its frequency default, 5 Hz, is designed at the
-    // 10 Hz floor, which is where the port starts.
-    float defaultValue;
     ControlUnit unit;
     bool logarithmic;
     bool enumeration;  // integer response number with scale points
@@ -25,13 +21,16 @@ struct ControlDescription {
 };
 
 constexpr ControlDescription kControls[4] = {
-    {"freq", "Frequency", 10.0f, 20000.0f, 10.0f, ControlUnit::Hz, true, false,
-     "Centre or corner frequency"},
-    {"gain", "Gain", -20.0f, 20.0f, 0.0f, ControlUnit::Db, false, false,
+    {"freq", "Frequency", 10.0f, 20000.0f, ControlUnit::Hz, true, false, "Centre or corner frequency"},
+    {"gain", "Gain", -20.0f, 20.0f, ControlUnit::Db, false, false,
      "Gain of the peaking and shelf responses; the others ignore it"},
-    {"width", "Width", 0.001f, 20.0f, 3.0f, ControlUnit::None, true, false,
-     "Bandwidth in octaves for responses 0 to 6, the slope Q for the shelves (7 and 8)"},
-    {"type", "Type", 0.0f, 8.0f, 6.0f, ControlUnit::None, false, true, "Response"},
+    {"width", "Width (oct, shelf Q)", 0.001f, 20.0f, ControlUnit::None, true, false,
+     "Bandwidth in octaves for responses 0 to 6: between the -3 dB points of the band-passes and the notch, "
+     "between the half-gain points of a peaking band. For the shelves (7 and 8) it is the slope as a Q: 0.707 is "
+     "the steepest shelf without overshoot, higher values overshoot near the corner. Narrow widths resonate: a "
+     "low-pass, high-pass or skirt band-pass peaks at its corner by +3 dB at 1 octave, +23 dB at 0.1 octave and "
+     "about +63 dB at the minimum, 0.001 (1.9 octaves is Butterworth, flat)."},
+    {"type", "Type", 0.0f, 8.0f, ControlUnit::None, false, true, "Response"},
 };
 static_assert(BAND_FREQ == 0 && BAND_GAIN == 1 && BAND_WIDTH == 2 && BAND_TYPE == 3,
               "the table follows the port order");
@@ -40,5 +39,43 @@ static_assert(BAND_FREQ == 0 && BAND_GAIN == 1 && BAND_WIDTH == 2 && BAND_TYPE =
 constexpr const char* kResponseLabels[9] = {"Low-pass",  "High-pass", "Band-pass (skirt)",
                                             "Band-pass (peak)", "Notch", "All-pass",
                                             "Peaking",   "Low shelf", "High shelf"};
+
+// A new instance is flat, with its bands where people reach first: shelves
+// for the bass and the air at the ends, bells two octaves apart between
+// them. Each width is the one quorvane-render gives the response when none
+// is written (1 octave; Q 0.707 for the shelves, their steepest slope
+// without overshoot), so presets/flat.preset spells these out in the
+// render tool's own defaults.
+struct BandDefault {
+    float type;
+    float freqHz;
+    float width;
+    float gainDb;
+};
+constexpr BandDefault kBandDefaults[kBands] = {
+    {7.0f, 80.0f, 0.707f, 0.0f},     // low shelf
+    {6.0f, 250.0f, 1.0f, 0.0f},      // peaking
+    {6.0f, 1000.0f, 1.0f, 0.0f},     // peaking
+    {6.0f, 4000.0f, 1.0f, 0.0f},     // peaking
+    {8.0f, 12000.0f, 0.707f, 0.0f},  // high shelf
+};
+
+constexpr float defaultValue(uint32_t band, BandControl control) {
+    const BandDefault& d = kBandDefaults[band];
+    return control == BAND_FREQ ? d.freqHz : control == BAND_GAIN ? d.gainDb : control == BAND_WIDTH ? d.width : d.type;
+}
+
+// The bypass, the output gain after the equaliser (in dB) and each band's on
+// switch ("on1" .. "on5").
+constexpr const char* kEnabledSymbol = "enabled";
+constexpr const char* kOutputGainSymbol = "output_gain";
+constexpr const char* kBandOnSymbol = "on";
+constexpr float kMinOutputGainDb = -20.0f;
+constexpr float kMaxOutputGainDb = 20.0f;
+constexpr float kDefaultOutputGainDb = 0.0f;
+
+// Toggles (the bypass, a band's on switch) read as LV2 defines them: above
+// zero is on. A NaN reads as on, which both toggles default to.
+inline bool toggleIsOn(float value) { return !(value <= 0.0f); }
 
 }  // namespace qvlv2

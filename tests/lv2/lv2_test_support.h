@@ -12,9 +12,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "lv2/port_table.h"
 #include "lv2/ports.h"
 
 namespace lv2test {
@@ -113,31 +115,43 @@ private:
     const LV2_Descriptor* descriptor_ = nullptr;
 };
 
+// The plug-in's default bands, in the units both front ends take.
+inline std::vector<Band> defaultBands() {
+    std::vector<Band> bands;
+    for (const qvlv2::BandDefault& d : qvlv2::kBandDefaults)
+        bands.push_back({static_cast<int>(d.type), d.freqHz, d.width, d.gainDb});
+    return bands;
+}
+
 // An instance with its ports on buffers of its own, run in calls of a given
 // size over a whole stereo signal.
 class PluginInstance {
 public:
-    // Without `connectControls` the control ports stay unconnected.
+    // Without `connectControls` the control ports stay unconnected; else
+    // they start at the plug-in's defaults, with `bands` over them.
     PluginInstance(const LV2_Descriptor* descriptor, double rate, const std::vector<Band>& bands,
-                   bool connectControls = true)
+                   bool connectControls = true, const LV2_Feature* const* features = nullptr)
         : descriptor_(descriptor) {
-        handle_ = descriptor_->instantiate(descriptor_, rate, "", nullptr);
-        for (size_t b = 0; b < bands.size() && b < qvlv2::kBands; ++b) {
-            const uint32_t band = static_cast<uint32_t>(b);
-            controls_[qvlv2::controlPort(band, qvlv2::BAND_FREQ) - qvlv2::PORT_FIRST_CONTROL] =
-                static_cast<float>(bands[b].freqHz);
-            controls_[qvlv2::controlPort(band, qvlv2::BAND_GAIN) - qvlv2::PORT_FIRST_CONTROL] =
-                static_cast<float>(bands[b].gainDb);
-            controls_[qvlv2::controlPort(band, qvlv2::BAND_WIDTH) - qvlv2::PORT_FIRST_CONTROL] =
-                static_cast<float>(bands[b].width);
-            controls_[qvlv2::controlPort(band, qvlv2::BAND_TYPE) - qvlv2::PORT_FIRST_CONTROL] =
-                static_cast<float>(bands[b].type);
+        handle_ = descriptor_->instantiate(descriptor_, rate, "", features);
+        const std::vector<Band> defaults = defaultBands();
+        for (size_t b = 0; b < qvlv2::kBands; ++b) {
+            const Band& band = b < bands.size() ? bands[b] : defaults[b];
+            const uint32_t k = static_cast<uint32_t>(b);
+            set(qvlv2::controlPort(k, qvlv2::BAND_FREQ), static_cast<float>(band.freqHz));
+            set(qvlv2::controlPort(k, qvlv2::BAND_GAIN), static_cast<float>(band.gainDb));
+            set(qvlv2::controlPort(k, qvlv2::BAND_WIDTH), static_cast<float>(band.width));
+            set(qvlv2::controlPort(k, qvlv2::BAND_TYPE), static_cast<float>(band.type));
+            set(qvlv2::bandOnPort(k), 1.0f);
         }
+        set(qvlv2::PORT_ENABLED, 1.0f);
+        set(qvlv2::PORT_OUTPUT_GAIN, qvlv2::kDefaultOutputGainDb);
         if (handle_ == nullptr) return;
         for (uint32_t port = qvlv2::PORT_FIRST_CONTROL; port < qvlv2::PORT_COUNT && connectControls; ++port)
             descriptor_->connect_port(handle_, port, &controls_[port - qvlv2::PORT_FIRST_CONTROL]);
         descriptor_->activate(handle_);
     }
+    // A control port's value for the run() calls to come.
+    void set(uint32_t port, float value) { controls_[port - qvlv2::PORT_FIRST_CONTROL] = value; }
     ~PluginInstance() {
         if (handle_ != nullptr) {
             descriptor_->deactivate(handle_);
@@ -151,7 +165,10 @@ public:
 
     // Interleaved stereo in and out; run() calls of `callFrames` frames, with
     // each output on its own buffer or on its input's (in place).
-    std::vector<float> render(const std::vector<float>& interleaved, size_t callFrames, bool inPlace = false) {
+    // `beforeCall(frame)`, when given, runs before the call that starts at
+    // that frame (to move controls between calls).
+    std::vector<float> render(const std::vector<float>& interleaved, size_t callFrames, bool inPlace = false,
+                              const std::function<void(size_t)>& beforeCall = {}) {
         const size_t frames = interleaved.size() / 2;
         std::vector<float> in[2], out[2];
         for (int c = 0; c < 2; ++c) {
@@ -168,6 +185,7 @@ public:
             std::vector<float>* outputs = inPlace ? in : out;
             descriptor_->connect_port(handle_, qvlv2::PORT_OUT_LEFT, outputs[0].data());
             descriptor_->connect_port(handle_, qvlv2::PORT_OUT_RIGHT, outputs[1].data());
+            if (beforeCall) beforeCall(done);
             descriptor_->run(handle_, static_cast<uint32_t>(n));
             for (size_t i = 0; i < n; ++i)
                 for (int c = 0; c < 2; ++c) result[2 * (done + i) + c] = outputs[c][i];
