@@ -1,5 +1,6 @@
 # cmake --install puts the bundle under lib/lv2 of the prefix, where lilv
-# finds it and its binary: -DBUILD_DIR=... -DPREFIX=...
+# finds it, its binary and its presets; with the render tool, the same
+# presets as files under share/quorvane/presets: -DBUILD_DIR=... -DPREFIX=...
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
                 RESULT_VARIABLE status OUTPUT_QUIET)
@@ -7,11 +8,19 @@ if(NOT status EQUAL 0)
   message(FATAL_ERROR "cmake --install failed (${status})")
 endif()
 set(bundle ${PREFIX}/lib/lv2/quorvane.lv2)
-foreach(file manifest.ttl quorvane.ttl quorvane.so)
+foreach(file manifest.ttl quorvane.ttl presets.ttl quorvane.so)
   if(NOT EXISTS ${bundle}/${file})
     message(FATAL_ERROR "${bundle}/${file} was not installed")
   endif()
 endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../../presets/presets.cmake)
+if(EXISTS ${PREFIX}/bin/quorvane-render)
+  foreach(name IN LISTS QUORVANE_PRESET_NAMES)
+    if(NOT EXISTS ${PREFIX}/share/quorvane/presets/${name}.preset)
+      message(FATAL_ERROR "the render tool's preset ${name}.preset was not installed")
+    endif()
+  endforeach()
+endif()
 find_program(LV2INFO lv2info)
 if(NOT LV2INFO)
   message("installed bundle checked; lv2info (lilv-utils) is not installed, so lilv's view was not")
@@ -20,7 +29,8 @@ endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E env LV2_PATH=${PREFIX}/lib/lv2 ${LV2INFO} urn:quorvane:lv2:eq5
                 RESULT_VARIABLE status OUTPUT_VARIABLE listing ERROR_VARIABLE errors)
 string(FIND "${listing}" "Binary:            file://${bundle}/quorvane.so" found)
-if(NOT status EQUAL 0 OR found EQUAL -1)
+string(FIND "${listing}" "Vocal presence" presetFound)
+if(NOT status EQUAL 0 OR found EQUAL -1 OR presetFound EQUAL -1)
   message(FATAL_ERROR "lilv does not find the installed plug-in:\n${listing}${errors}")
 endif()
 file(REMOVE_RECURSE ${PREFIX})

@@ -1,10 +1,14 @@
 // Through a real host: lv2apply renders a file with the plug-in, and the
 // result equals quorvane-render's for the same settings, bit for bit, at
-// sample rates from 8 kHz to 384 kHz.
+// sample rates from 8 kHz to 384 kHz: bands set, the defaults against the
+// flat preset, each shipped preset as lilv reads it from the bundle against
+// its file, and the output gain against --gain. Bypassed, or with every band
+// off, lv2apply's output is its input.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "tests/lv2/lilv_bundle.h"
 #include "tests/lv2/lv2_test_support.h"
 #include "tests/tools/tools_test_support.h"
 
@@ -15,8 +19,13 @@ using lv2test::Band;
 struct MatchCase {
     const char* name;
     int rate;
-    std::vector<Band> bands;  // all five given, widths included
+    std::vector<Band> bands;  // all five given, widths included; none: the plug-in's defaults
+    const char* preset = "";  // a shipped preset: lilv's reading of it, and its file
+    double outputGainDb = 0.0;
+    bool changesTheSignal = true;
 };
+
+constexpr const char* kPresetDir = QUORVANE_PRESET_DIR;
 
 const MatchCase kCases[] = {
     {"five_bells_48k", 48000,
@@ -37,6 +46,18 @@ const MatchCase kCases[] = {
       {2, 7777.7, 1.37, 0}}},
     {"wide_and_narrow_384k", 384000,
      {{6, 20, 4, 8}, {6, 19000, 0.05, -12}, {7, 60, 1.2, -5}, {4, 1000, 0.1, 0}, {6, 6000, 1, 2.5}}},
+    // The output gain scales as --gain does, a decimal as the decimal.
+    {"five_bells_and_output_gain_48k", 48000,
+     {{6, 100, 1, 3}, {6, 400, 1, -2}, {6, 1000, 1, 1.5}, {6, 4000, 1, -4}, {6, 10000, 1, 6}}, "", -6.0},
+    {"shelves_and_a_decimal_output_gain_44k1", 44100,
+     {{7, 120, 0.707, 5}, {6, 400, 1, 0}, {6, 1000, 1, 0}, {6, 4000, 1, 0}, {8, 9000, 0.707, -4}}, "", 3.7},
+    // A new instance plays the flat preset.
+    {"defaults_are_the_flat_preset_48k", 48000, {}, "", 0.0, false},
+    {"preset_flat_44k1", 44100, {}, "flat", 0.0, false},
+    {"preset_low_cut_48k", 48000, {}, "low-cut"},
+    {"preset_vocal_presence_48k", 48000, {}, "vocal-presence"},
+    {"preset_air_96k", 96000, {}, "air"},
+    {"preset_loudness_44k1", 44100, {}, "loudness"},
 };
 
 void PrintTo(const MatchCase& c, std::ostream* os) { *os << c.name; }
@@ -54,12 +75,34 @@ TEST_P(Lv2ApplyMatchesRender, BitForBit) {
     ASSERT_TRUE(toolstest::writeAudio(in, input, 2, c.rate));
 
     std::vector<std::string> args = lv2test::renderOptions(c.bands);
+    std::string controls = lv2test::controlOptions(c.bands);
+    if (*c.preset != '\0') {
+        args = {"--preset", std::string(kPresetDir) + "/" + c.preset + ".preset"};
+        lv2test::LilvBundle bundle;
+        ASSERT_NE(bundle.plugin(), nullptr);
+        const std::map<std::string, float> values =
+            bundle.presetValues(std::string(qvlv2::kPluginUri) + "#preset-" + c.preset, nullptr);
+        ASSERT_EQ(values.size(), 25u) << "every band control and switch";
+        char text[64];
+        for (const auto& value : values) {
+            std::snprintf(text, sizeof text, " -c %s %.9g", value.first.c_str(), value.second);
+            controls += text;
+        }
+    } else if (c.bands.empty()) {
+        args = {"--preset", std::string(kPresetDir) + "/flat.preset"};
+    }
+    if (c.outputGainDb != 0.0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.9g", c.outputGainDb);
+        args.insert(args.end(), {"--gain", text});
+        controls += std::string(" -c output_gain ") + text;
+    }
     args.insert(args.end(), {"--quiet", in, viaRender});
     const toolstest::Run render = toolstest::runRender(args, dir.path());
     ASSERT_EQ(render.status, 0) << render.err;
 
-    const lv2test::CommandResult host = lv2test::runWithBundle(
-        "lv2apply -i '" + in + "' -o '" + viaHost + "'" + lv2test::controlOptions(c.bands) + " " + qvlv2::kPluginUri);
+    const lv2test::CommandResult host = lv2test::runWithBundle("lv2apply -i '" + in + "' -o '" + viaHost + "'" +
+                                                               controls + " " + qvlv2::kPluginUri);
     ASSERT_EQ(host.status, 0) << host.output;
 
     toolstest::Audio expected, got;
@@ -68,8 +111,9 @@ TEST_P(Lv2ApplyMatchesRender, BitForBit) {
     ASSERT_EQ(got.channels, 2);
     ASSERT_EQ(got.rate, c.rate);
     ASSERT_EQ(got.samples.size(), expected.samples.size());
-    ASSERT_NE(std::memcmp(expected.samples.data(), input.data(), input.size() * sizeof(float)), 0)
-        << "the settings should change the signal";
+    if (c.changesTheSignal)
+        ASSERT_NE(std::memcmp(expected.samples.data(), input.data(), input.size() * sizeof(float)), 0)
+            << "the settings should change the signal";
     for (size_t i = 0; i < got.samples.size(); ++i) {
         uint32_t a, b;
         std::memcpy(&a, &expected.samples[i], sizeof a);
@@ -81,5 +125,44 @@ TEST_P(Lv2ApplyMatchesRender, BitForBit) {
 
 INSTANTIATE_TEST_SUITE_P(Settings, Lv2ApplyMatchesRender, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<MatchCase>& info) { return info.param.name; });
+
+// Bypassed (the output gain with it), or with every band switched off,
+// whatever the bands are set to, the host's file comes back unchanged.
+struct UnchangedCase {
+    const char* name;
+    const char* controls;
+};
+
+const UnchangedCase kUnchanged[] = {
+    {"bypassed", " -c enabled 0"},
+    {"bypassed_with_output_gain", " -c enabled 0 -c output_gain -12"},
+    {"every_band_off", " -c on1 0 -c on2 0 -c on3 0 -c on4 0 -c on5 0"},
+};
+
+void PrintTo(const UnchangedCase& c, std::ostream* os) { *os << c.name; }
+
+class Lv2ApplyPassesTheInput : public ::testing::TestWithParam<UnchangedCase> {};
+
+TEST_P(Lv2ApplyPassesTheInput, BitForBit) {
+    if (!lv2test::installed("lv2apply")) GTEST_SKIP() << "lv2apply (lilv-utils) is not installed";
+    toolstest::TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::vector<float> input = lv2test::stereoMaterial(20000, 17);
+    const std::string in = dir.file("in.wav"), out = dir.file("out.wav");
+    ASSERT_TRUE(toolstest::writeAudio(in, input, 2, 48000));
+    const std::vector<Band> loud = {{6, 100, 1, 12}, {0, 500, 0.05, 0}, {6, 1000, 1, -12}, {4, 3000, 1, 0},
+                                    {8, 8000, 0.7, 12}};
+    const lv2test::CommandResult host =
+        lv2test::runWithBundle("lv2apply -i '" + in + "' -o '" + out + "'" + lv2test::controlOptions(loud) +
+                               GetParam().controls + " " + qvlv2::kPluginUri);
+    ASSERT_EQ(host.status, 0) << host.output;
+    toolstest::Audio got;
+    ASSERT_TRUE(toolstest::readAudio(out, &got));
+    ASSERT_EQ(got.samples.size(), input.size());
+    EXPECT_EQ(std::memcmp(got.samples.data(), input.data(), input.size() * sizeof(float)), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Controls, Lv2ApplyPassesTheInput, ::testing::ValuesIn(kUnchanged),
+                         [](const ::testing::TestParamInfo<UnchangedCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,0 +1,94 @@
+// The bundle as lilv reads it for a host: one preset for every preset file
+// the render tool reads, labelled from its name, setting every band control
+// and switch and nothing else; the flat preset setting exactly the ports'
+// defaults; and the band controls in groups labelled "Band 1" to "Band 5".
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/lv2/lilv_bundle.h"
+
+namespace {
+
+std::vector<std::string> presetFileNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(QUORVANE_PRESET_DIR))
+        if (entry.path().extension() == ".preset") names.push_back(entry.path().stem().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> bandSymbols() {
+    std::vector<std::string> symbols;
+    for (int band = 1; band <= 5; ++band)
+        for (const char* control : {"freq", "gain", "width", "type", "on"})
+            symbols.push_back(control + std::to_string(band));
+    std::sort(symbols.begin(), symbols.end());
+    return symbols;
+}
+
+TEST(LilvBundle, EveryPresetFileIsAPresetOfTheBundle) {
+    lv2test::LilvBundle bundle;
+    ASSERT_NE(bundle.plugin(), nullptr);
+    std::vector<std::string> uris = bundle.presetUris();
+    std::sort(uris.begin(), uris.end());
+    std::vector<std::string> expected;
+    for (const std::string& name : presetFileNames())
+        expected.push_back(std::string(qvlv2::kPluginUri) + "#preset-" + name);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(uris, expected);
+    EXPECT_EQ(presetFileNames().size(), 5u);
+
+    const std::map<std::string, std::string> labels = {{"flat", "Flat"},
+                                                       {"low-cut", "Low cut"},
+                                                       {"vocal-presence", "Vocal presence"},
+                                                       {"air", "Air"},
+                                                       {"loudness", "Loudness"}};
+    for (const std::string& name : presetFileNames()) {
+        SCOPED_TRACE(name);
+        std::string label;
+        const std::map<std::string, float> values =
+            bundle.presetValues(std::string(qvlv2::kPluginUri) + "#preset-" + name, &label);
+        EXPECT_EQ(label, labels.count(name) ? labels.at(name) : "?");
+        std::vector<std::string> symbols;
+        for (const auto& value : values) {
+            symbols.push_back(value.first);
+            EXPECT_FALSE(std::isnan(value.second)) << value.first;
+            if (value.first.rfind("on", 0) == 0) EXPECT_EQ(value.second, 1.0f) << value.first;
+        }
+        // Presets leave the bypass and the output gain where they are.
+        EXPECT_EQ(symbols, bandSymbols());
+    }
+}
+
+TEST(LilvBundle, TheFlatPresetIsTheDefaults) {
+    lv2test::LilvBundle bundle;
+    ASSERT_NE(bundle.plugin(), nullptr);
+    const uint32_t count = lilv_plugin_get_num_ports(bundle.plugin());
+    ASSERT_EQ(count, qvlv2::PORT_COUNT);
+    std::vector<float> minimum(count), maximum(count), defaults(count);
+    lilv_plugin_get_port_ranges_float(bundle.plugin(), minimum.data(), maximum.data(), defaults.data());
+    const std::map<std::string, float> flat =
+        bundle.presetValues(std::string(qvlv2::kPluginUri) + "#preset-flat", nullptr);
+    ASSERT_EQ(flat.size(), 25u);
+    for (uint32_t index = 0; index < count; ++index) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(bundle.plugin(), index);
+        const std::string symbol = lilv_node_as_string(lilv_port_get_symbol(bundle.plugin(), port));
+        if (flat.count(symbol)) EXPECT_EQ(flat.at(symbol), defaults[index]) << symbol;
+    }
+}
+
+TEST(LilvBundle, BandControlsAreGroupedByBand) {
+    lv2test::LilvBundle bundle;
+    ASSERT_NE(bundle.plugin(), nullptr);
+    for (int band = 1; band <= 5; ++band)
+        for (const char* control : {"freq", "gain", "width", "type", "on"})
+            EXPECT_EQ(bundle.groupLabel(control + std::to_string(band)), "Band " + std::to_string(band))
+                << control << band;
+    EXPECT_EQ(bundle.groupLabel("enabled"), "");
+    EXPECT_EQ(bundle.groupLabel("output_gain"), "");
+    EXPECT_EQ(bundle.groupLabel("in_left"), "Input");
+}
+
+}  // namespace
