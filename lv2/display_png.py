@@ -33,7 +33,8 @@ def main():
                               check=True, capture_output=True, text=True).stdout.split()
         width, height = int(said[0]), int(said[1])
         pixels = numpy.fromfile(raw, dtype=numpy.uint8).reshape(height, width, 4)
-    matplotlib.image.imsave(args.output, pixels)
+    # No software tag, so the same picture gives the same file.
+    matplotlib.image.imsave(args.output, pixels, metadata={"Software": None})
     return 0
 
 
