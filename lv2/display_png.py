@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Saves the plug-in's inline-display picture as a PNG, as a host draws it.
 
     display_png.py SNAPSHOT_TOOL BINARY OUT.png [--width W] [--max-height H] [SYMBOL=VALUE ...]

@@ -4,11 +4,14 @@
 // sine through it (bells, a shelf at its corner, a high-pass, a band
 // switched off, the output gain). Also: the image's size and pixel format,
 // the defaults before the first run, the bypass's grey curve, sizes it
-// refuses, and pixels that stay valid after a larger picture.
+// refuses, pixels that stay valid after a larger picture, and pictures drawn
+// while run() moves the controls in another thread.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "lv2/inline_display.h"
 #include "tests/lv2/lv2_test_support.h"
@@ -196,6 +199,47 @@ TEST_F(InlineDisplayTest, RefusedSizesAndEarlierPixelsStayValid) {
     std::memcpy(&again, earlier, sizeof again);
     EXPECT_EQ(again, corner);
     EXPECT_EQ(descriptor()->extension_data("http://lv2plug.in/ns/ext/state#interface"), nullptr);
+}
+
+// The host renders in its display thread while run() goes on in the audio
+// thread. Every picture shows one of the settings run() took, never a mix
+// of two (one band's frequency with another setting's gain).
+TEST_F(InlineDisplayTest, PicturesDrawnWhileRunMovesTheControlsShowOneSetting) {
+    std::vector<Band> bands = lv2test::defaultBands();
+    bands[2] = {6, 1000, 1, 12};
+    PluginInstance instance(descriptor(), kRate, bands);
+    ASSERT_TRUE(instance.valid());
+    std::vector<float> audio(4 * 256);
+    for (uint32_t port = 0; port < 4; ++port)
+        descriptor()->connect_port(instance.handle(), port, audio.data() + 256 * port);
+    descriptor()->run(instance.handle(), 256);  // the first setting, before the pictures
+    std::atomic<bool> done{false};
+    std::thread audioThread([&] {
+        const uint32_t freq = qvlv2::controlPort(2, qvlv2::BAND_FREQ), gain = qvlv2::controlPort(2, qvlv2::BAND_GAIN);
+        for (int call = 0; !done.load(); ++call) {
+            // Not atomic with respect to run(), as no host's are; run()
+            // reads them in the same thread, though.
+            instance.set(freq, call % 2 ? 4000.0f : 1000.0f);
+            instance.set(gain, call % 2 ? -12.0f : 12.0f);
+            descriptor()->run(instance.handle(), 256);
+        }
+    });
+    const Size& size = kSizes[0];
+    const int at1k = columnOf(1000.0, size.width), at4k = columnOf(4000.0, size.width);
+    int drawn = 0;
+    for (int picture = 0; picture < 200; ++picture) {
+        const qvlv2::InlineDisplayImage* image = display_->render(instance.handle(), size.width, size.maxHeight);
+        ASSERT_NE(image, nullptr);
+        const double low = curveRow(*image, at1k), high = curveRow(*image, at4k);
+        const double up = rowOf(12.0, image->height), flat = rowOf(0.0, image->height), down = rowOf(-12.0, image->height);
+        const bool first = std::fabs(low - up) < 2.0 && std::fabs(high - flat) < 2.0;
+        const bool second = std::fabs(low - flat) < 2.0 && std::fabs(high - down) < 2.0;
+        EXPECT_TRUE(first || second) << "picture " << picture << ": rows " << low << " and " << high;
+        ++drawn;
+    }
+    done.store(true);
+    audioThread.join();
+    EXPECT_EQ(drawn, 200);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The bundle as lilv reads it for a host: one preset for every preset file
 // the render tool reads, labelled from its name, setting every band control
-// and switch and nothing else; the flat preset setting exactly the ports'
-// defaults; and the band controls in groups labelled "Band 1" to "Band 5".
+// and switch and nothing else; and the band controls in groups labelled
+// "Band 1" to "Band 5".
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -59,23 +59,6 @@ TEST(LilvBundle, EveryPresetFileIsAPresetOfTheBundle) {
         }
         // Presets leave the bypass and the output gain where they are.
         EXPECT_EQ(symbols, bandSymbols());
-    }
-}
-
-TEST(LilvBundle, TheFlatPresetIsTheDefaults) {
-    lv2test::LilvBundle bundle;
-    ASSERT_NE(bundle.plugin(), nullptr);
-    const uint32_t count = lilv_plugin_get_num_ports(bundle.plugin());
-    ASSERT_EQ(count, qvlv2::PORT_COUNT);
-    std::vector<float> minimum(count), maximum(count), defaults(count);
-    lilv_plugin_get_port_ranges_float(bundle.plugin(), minimum.data(), maximum.data(), defaults.data());
-    const std::map<std::string, float> flat =
-        bundle.presetValues(std::string(qvlv2::kPluginUri) + "#preset-flat", nullptr);
-    ASSERT_EQ(flat.size(), 25u);
-    for (uint32_t index = 0; index < count; ++index) {
-        const LilvPort* port = lilv_plugin_get_port_by_index(bundle.plugin(), index);
-        const std::string symbol = lilv_node_as_string(lilv_port_get_symbol(bundle.plugin(), port));
-        if (flat.count(symbol)) EXPECT_EQ(flat.at(symbol), defaults[index]) << symbol;
     }
 }
 
