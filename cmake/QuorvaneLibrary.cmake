@@ -7,6 +7,7 @@ set(QUORVANE_SOURCES
   host_interface/se_module_base.cpp
   host_interface/entry_points.cpp
   equaliser/band_filter.cpp
+  equaliser/design_math.cpp
   equaliser/module.cpp
   equaliser/poll.cpp
   equaliser/process.cpp
@@ -18,6 +19,11 @@ set(QUORVANE_SOURCES
 
 add_library(quorvane_objects OBJECT ${QUORVANE_SOURCES})
 target_include_directories(quorvane_objects PUBLIC ${PROJECT_SOURCE_DIR})
+if(WIN32)
+  # Nothing in the library throws (it allocates with the no-throw forms), so
+  # the shipped DLL carries no exception machinery.
+  target_compile_options(quorvane_objects PRIVATE -fno-exceptions)
+endif()
 set_target_properties(quorvane_objects PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 # The one version, the project's: the about text the host shows carries it.
@@ -37,6 +43,15 @@ if(WIN32)
   # Linked stripped: the DLL the build makes is the one that ships. (A strip
   # afterwards would stamp the file with the time of stripping.)
   target_link_options(Quorvane PRIVATE -s)
+  # Without the compiler's start-up files and libraries: the DLL's entry and
+  # allocation functions are its own (host_interface/dll_runtime.cpp), the
+  # C runtime gives malloc, free and a few string functions, libgcc the
+  # compiler's helpers, and the C++ support library only std::nothrow.
+  target_sources(Quorvane PRIVATE ${PROJECT_SOURCE_DIR}/host_interface/dll_runtime.cpp)
+  target_compile_options(Quorvane PRIVATE -fno-exceptions)
+  target_link_options(Quorvane PRIVATE -nostartfiles -nostdlib -Wl,-e,_DllMainCRTStartup@12
+                      -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc)
+  target_link_libraries(Quorvane PRIVATE supc++ msvcrt gcc)
 endif()
 if(NOT WIN32)
   # Resolve our own symbols inside the library and export nothing but the two

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <new>
 
+#include "equaliser/design_math.h"
+
 double radiansPerHertz = 6.283185307179586 / 44100.0;
 
 namespace {
@@ -35,7 +37,7 @@ double guardW0(double w0) {
 }
 
 double bandwidthTerm(double widthOctaves, double w0, double sinW0) {
-    return sinW0 * std::sinh(kHalfLn2 * widthOctaves * w0 / sinW0);
+    return sinW0 * eq::dmath::sinh(kHalfLn2 * widthOctaves * w0 / sinW0);
 }
 
 struct Raw {
@@ -125,8 +127,8 @@ void designCached(BandFilter& f, int32_t type, float freqHz, float width, float 
     if (freqChanged) {
         f.lastFreq = clampInput(freqHz, kMinFreqHz, kMaxFreqHz);
         f.w0 = guardW0(static_cast<double>(f.lastFreq) * radiansPerHertz);
-        f.sinW0 = std::sin(f.w0);
-        f.cosW0 = std::cos(f.w0);
+        f.sinW0 = eq::dmath::sin(f.w0);
+        f.cosW0 = eq::dmath::cos(f.w0);
     }
     const bool widthChanged = freqChanged || !(width == f.lastWidth);
     if (widthChanged) {
@@ -136,10 +138,10 @@ void designCached(BandFilter& f, int32_t type, float freqHz, float width, float 
     const bool gainChanged = takeAll || !(gainDb == f.lastGain);
     if (gainChanged) {
         f.lastGain = clampInput(gainDb, kMinGainDb, kMaxGainDb);
-        f.amplitude = std::pow(10.0, static_cast<double>(f.lastGain) * 0.025);
+        f.amplitude = eq::dmath::exp10(static_cast<double>(f.lastGain) * 0.025);
     }
     if (type != FILTER_PEAKING && (freqChanged || widthChanged || gainChanged))
-        f.shelfTerm = std::sqrt(f.amplitude) / static_cast<double>(f.lastWidth);
+        f.shelfTerm = eq::dmath::sqrt(f.amplitude) / static_cast<double>(f.lastWidth);
 
     const bool inputsAreNumbers = !std::isnan(f.lastFreq) && !std::isnan(f.lastWidth) &&
                                   !std::isnan(f.lastGain) && std::isfinite(f.w0);
@@ -161,8 +163,8 @@ void designCached(BandFilter& f, int32_t type, float freqHz, float width, float 
 void designDirect(BandFilter& f, int32_t type, float freqHz, float width) {
     const float clampedHz = clampInput(freqHz, kMinFreqHz, kMaxFreqHz);
     f.w0 = guardW0(static_cast<double>(clampedHz) * radiansPerHertz);
-    f.sinW0 = std::sin(f.w0);
-    f.cosW0 = std::cos(f.w0);
+    f.sinW0 = eq::dmath::sin(f.w0);
+    f.cosW0 = eq::dmath::cos(f.w0);
     f.alpha = bandwidthTerm(width, f.w0, f.sinW0);
     const bool inputsAreNumbers = !std::isnan(clampedHz) && !std::isnan(width) && std::isfinite(f.w0);
     const double c = f.cosW0;

@@ -1,4 +1,5 @@
-// The library's two exports, and on Windows its process-attach entry.
+// The library's two exports (the DLL's process-attach entry is in
+// dll_runtime.cpp).
 #include <new>
 
 #include "equaliser/module.h"
@@ -33,9 +34,3 @@ QV_EXPORT ModuleRecord* QV_HOST_ENTRY makeModule(int32_t index, int32_t interfac
     Module* module = new (std::nothrow) Module(callback, hostValue);
     return module == nullptr ? nullptr : module->record();
 }
-
-#if defined(_WIN32)
-#include <windows.h>
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
-#endif

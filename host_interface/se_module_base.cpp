@@ -6,20 +6,32 @@ namespace {
 
 // Record entries the host calls. The dispatcher entry finds the object
 // through the record; the event entry is handed the object itself.
+//
+// Nothing may unwind into the host. The shipped DLL is built without
+// exceptions (every allocation asks for a null result instead of a throw), so
+// nothing in it can throw; builds with exceptions catch at the boundary.
 DispatcherResult QV_HOST_ENTRY dispatcherEntry(ModuleRecord* record, int32_t opcode, int32_t index,
                                                int32_t value, void* pointer, float option) {
+#if defined(__cpp_exceptions)
     try {
         return record->object->dispatcher(opcode, index, value, pointer, option);
     } catch (...) {
-        return 0;  // nothing may unwind into the host
+        return 0;
     }
+#else
+    return record->object->dispatcher(opcode, index, value, pointer, option);
+#endif
 }
 
 void QV_HOST_ENTRY eventEntry(SEModule_base* object, EventRecord* event) {
+#if defined(__cpp_exceptions)
     try {
         object->handleEvent(event);
     } catch (...) {
     }
+#else
+    object->handleEvent(event);
+#endif
 }
 
 using MemberOperation = void(QV_THISCALL*)(SEModule_base* self);

@@ -3,8 +3,12 @@
 # that is already there. Needs root (or sudo) only when something is missing.
 set -euo pipefail
 
+# The shipped DLL's programs run under wine where the kernel runs 32-bit
+# programs, and under wine's 32-bit loader in qemu-i386-static where it does
+# not (with wine64's 64-bit server and a preload built by g++-i686-linux-gnu).
 packages=(cmake g++ make googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
           g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
+          wine64 qemu-user-static g++-i686-linux-gnu
           libsndfile1-dev libcli11-dev python3 python3-numpy python3-matplotlib pandoc
           lv2-dev lilv-utils liblilv-dev sordi
           lsp-plugins-lv2 x42-plugins calf-plugins zam-plugins sox)

@@ -11,7 +11,7 @@ foreach(var SOURCE_DIR WORK_DIR TOOLCHAIN)
   endif()
 endforeach()
 
-set(parts CMakeLists.txt cmake host_interface equaliser host bench)
+set(parts CMakeLists.txt cmake host_interface equaliser host bench dll_runner)
 set(trees ${WORK_DIR}/first ${WORK_DIR}/second/a/longer/path)
 file(REMOVE_RECURSE ${WORK_DIR})
 

@@ -7,6 +7,7 @@ only Windows system DLLs imported (CHECK_TABLES, run by CMAKE with OBJDUMP),
 its version resource naming the release; a manual that opens on its own,
 with nothing to fetch from beside it or from the network.
 """
+import os
 import re
 import shutil
 import subprocess
@@ -40,7 +41,10 @@ def main(argv):
         archive.extractall(work)
 
     dll_path = f"{work}/{folder}/Quorvane.dll"
-    tables = subprocess.run([cmake, f"-DOBJDUMP={objdump}", f"-DDLL={dll_path}", "-P", check_tables],
+    # The same tables as the built DLL's, imported functions listed one by one.
+    imports = os.path.join(os.path.dirname(check_tables), "expected_imports.txt")
+    tables = subprocess.run([cmake, f"-DOBJDUMP={objdump}", f"-DDLL={dll_path}",
+                             f"-DEXPECTED_IMPORTS={imports}", "-P", check_tables],
                             capture_output=True, text=True)
     if tables.returncode != 0:
         fail("the zipped DLL's tables: " + tables.stdout + tables.stderr)

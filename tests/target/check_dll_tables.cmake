@@ -1,8 +1,13 @@
-# cmake -DOBJDUMP=<objdump> -DDLL=<Quorvane.dll> -P check_dll_tables.cmake
+# cmake -DOBJDUMP=<objdump> -DDLL=<Quorvane.dll> [-DEXPECTED_IMPORTS=<file>]
+#       [-DOBJECTS=<object|object|...>] -P check_dll_tables.cmake
 #
 # The shipped DLL exports exactly getModuleProperties and makeModule, and
-# imports from Windows system DLLs only: the C++ runtime is linked in, so no
-# libstdc++, libgcc or winpthread DLL may be needed at load time.
+# imports from Windows system DLLs only: no libstdc++, libgcc or winpthread
+# DLL may be needed at load time. With EXPECTED_IMPORTS, the functions it
+# imports are exactly those the file lists ("dll function" per line), so a
+# new import is noticed. With OBJECTS, none of the objects the DLL is linked
+# from carries a constructor list: the DLL runs no start-up code that would
+# call one.
 if(NOT OBJDUMP OR NOT DLL)
   message(FATAL_ERROR "usage: cmake -DOBJDUMP=... -DDLL=... -P check_dll_tables.cmake")
 endif()
@@ -62,3 +67,44 @@ foreach(entry IN LISTS imports)
   endif()
 endforeach()
 message(STATUS "exports: ${exports}; imports: ${names}")
+
+if(EXPECTED_IMPORTS)
+  # "DLL Name: x" opens a DLL's list; each entry is "vma hint name".
+  set(imported "")
+  set(current "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "DLL Name: *([^ \t]+)")
+      string(TOLOWER "${CMAKE_MATCH_1}" current)
+    elseif(current AND line MATCHES "^[ \t]+[0-9a-fA-F]+[ \t]+[0-9]+[ \t]+([^ \t]+)[ \t]*$")
+      list(APPEND imported "${current} ${CMAKE_MATCH_1}")
+    elseif(line MATCHES "^[ \t]*$")
+      set(current "")
+    endif()
+  endforeach()
+  list(SORT imported)
+  file(STRINGS "${EXPECTED_IMPORTS}" expected REGEX "^[^#]")
+  list(SORT expected)
+  if(NOT imported STREQUAL expected)
+    string(REPLACE ";" "\n  " got "${imported}")
+    string(REPLACE ";" "\n  " want "${expected}")
+    message(FATAL_ERROR "${DLL} imports\n  ${got}\nbut ${EXPECTED_IMPORTS} lists\n  ${want}")
+  endif()
+  list(LENGTH imported count)
+  message(STATUS "imported functions as listed: ${count}")
+endif()
+
+if(OBJECTS)
+  string(REPLACE "|" ";" objects "${OBJECTS}")
+  foreach(object IN LISTS objects)
+    execute_process(COMMAND ${OBJDUMP} -h ${object} OUTPUT_VARIABLE sections RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "${OBJDUMP} -h ${object} failed (${status})")
+    endif()
+    if(sections MATCHES "[ \t]\\.(ctors|init_array|dtors|fini_array)")
+      message(FATAL_ERROR "${object} has a constructor or destructor list (.${CMAKE_MATCH_1}): "
+                          "a global with a dynamic initialiser, which the DLL would never run")
+    endif()
+  endforeach()
+  list(LENGTH objects count)
+  message(STATUS "objects without constructor lists: ${count}")
+endif()

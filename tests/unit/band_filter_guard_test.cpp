@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "band_filter_test_support.h"
+#include "equaliser/design_math.h"
 #include "heap_counter.h"
 #include "equaliser/band_filter.h"
 
@@ -46,11 +47,11 @@ float clampFloat(float value, float low, float high) {
 
 Coeffs formulaCoefficients(int32_t type, double w0, float width, float gain) {
     if (type < 0 || type > 8) return {1.0, 0.0, 0.0, 0.0, 0.0};
-    const double s = std::sin(w0);
-    const double c = std::cos(w0);
-    const double alpha = s * std::sinh(0.6931471805599453 / 2.0 * width * w0 / s);
-    const double A = std::pow(10.0, static_cast<double>(gain) * 0.025);
-    const double S = std::sqrt(A) / width;
+    const double s = eq::dmath::sin(w0);
+    const double c = eq::dmath::cos(w0);
+    const double alpha = s * eq::dmath::sinh(0.6931471805599453 / 2.0 * width * w0 / s);
+    const double A = eq::dmath::exp10(static_cast<double>(gain) * 0.025);
+    const double S = eq::dmath::sqrt(A) / width;
     double b0, b1, b2, a0, a1, a2;
     switch (type) {
         case 0:
