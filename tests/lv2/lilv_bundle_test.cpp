@@ -55,7 +55,9 @@ TEST(LilvBundle, EveryPresetFileIsAPresetOfTheBundle) {
         for (const auto& value : values) {
             symbols.push_back(value.first);
             EXPECT_FALSE(std::isnan(value.second)) << value.first;
-            if (value.first.rfind("on", 0) == 0) EXPECT_EQ(value.second, 1.0f) << value.first;
+            if (value.first.rfind("on", 0) == 0) {
+                EXPECT_EQ(value.second, 1.0f) << value.first;
+            }
         }
         // Presets leave the bypass and the output gain where they are.
         EXPECT_EQ(symbols, bandSymbols());

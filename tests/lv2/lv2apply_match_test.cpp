@@ -111,9 +111,10 @@ TEST_P(Lv2ApplyMatchesRender, BitForBit) {
     ASSERT_EQ(got.channels, 2);
     ASSERT_EQ(got.rate, c.rate);
     ASSERT_EQ(got.samples.size(), expected.samples.size());
-    if (c.changesTheSignal)
+    if (c.changesTheSignal) {
         ASSERT_NE(std::memcmp(expected.samples.data(), input.data(), input.size() * sizeof(float)), 0)
             << "the settings should change the signal";
+    }
     for (size_t i = 0; i < got.samples.size(); ++i) {
         uint32_t a, b;
         std::memcpy(&a, &expected.samples[i], sizeof a);
