@@ -22,14 +22,27 @@ enum Case {
     TailAfterNoise,           // loud noise stops dead: exact zeros from then on
     QuietNoise,               // noise around -120 dBFS
     OneSideSilent,            // left loud, right exactly zero
+    RungDownAsLeft,           // a second after the sound stopped, outputs as the module left them
+    RungDownZeroed,           // the same, with the host clearing the outputs before each call
+    BeforeAnySound,           // zeros into bands that never sounded: skipped
     CaseCount
 };
+
+// Calls of the case's own material that come, untimed, after the loud
+// warm-up: a second of silence at 48 kHz for the rung-down cases.
+inline int warmDownCalls(int c, size_t blockSize) {
+    return c == RungDownAsLeft || c == RungDownZeroed ? static_cast<int>(48000 / blockSize) : 0;
+}
+
+// The case starts on an instance that has never sounded: no warm-up.
+inline bool startsFresh(int c) { return c == BeforeAnySound; }
 
 inline const char* name(int c) {
     static const char* const names[CaseCount] = {
         "loud noise", "zeros, outputs 0.5/0.25", "zeros, outputs 0/0", "zeros, outputs 1e-20/0.3",
         "zeros, outputs -1/0", "zeros, outputs NaN", "tail after noise", "noise at -120 dBFS",
-        "one side silent"};
+        "one side silent", "rung down, outputs as left", "rung down, outputs zeroed",
+        "zeros before any sound"};
     return names[c];
 }
 
@@ -83,8 +96,21 @@ inline void prepare(int c, const Material& m, size_t call, float* in1, float* in
             set(in2, 0.0f);
             return;
         case TailAfterNoise:  // outputs keep what the last call wrote, as a host's buffers do
+        case RungDownAsLeft:
             set(in1, 0.0f);
             set(in2, 0.0f);
+            return;
+        case RungDownZeroed:
+            set(in1, 0.0f);
+            set(in2, 0.0f);
+            set(out1, 0.0f);
+            set(out2, 0.0f);
+            return;
+        case BeforeAnySound:
+            set(in1, 0.0f);
+            set(in2, 0.0f);
+            set(out1, 0.5f);
+            set(out2, 0.25f);
             return;
         default:
             break;

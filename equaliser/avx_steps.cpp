@@ -60,10 +60,10 @@ QV_AVX inline __m256d flushed(__m256d v, __m256d offset) {
     return _mm256_sub_pd(_mm256_add_pd(v, offset), offset);
 }
 
-// Band 1's four values (the lower half of the first pair) all zero.
-QV_AVX inline bool lowRests(__m256d y1, __m256d y2, __m256d x1, __m256d x2) {
+// Band 1 (the lower half of the first pair) at rest.
+QV_AVX inline bool lowRests(__m256d y1, __m256d y2, __m256d x1, __m256d x2, __m128d bound) {
     return resting(_mm256_castpd256_pd128(y1), _mm256_castpd256_pd128(y2),
-                   _mm256_castpd256_pd128(x1), _mm256_castpd256_pd128(x2));
+                   _mm256_castpd256_pd128(x1), _mm256_castpd256_pd128(x2), bound);
 }
 
 QV_AVX inline bool withinBound(__m256d y1, __m256d y2, __m256d x1, __m256d x2, int which) {
@@ -108,7 +108,7 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
         // Most steps are not marked: no band flushes, and band 1's frame
         // may not be skipped.
         const int marks = lanes.marked[u];
-        if (__builtin_expect(marks & kMaySkip, 0) && lowRests(y1[0], y2[0], v1[0], v2[0])) break;
+        if (__builtin_expect(marks & kMaySkip, 0) && lowRests(y1[0], y2[0], v1[0], v2[0], lanes.offset)) break;
         if (next < eventCount && events[next].step == u) {
             // The pair is picked by constant indices only: an array indexed
             // at run time would have to live in memory through the loop.

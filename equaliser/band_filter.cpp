@@ -206,9 +206,12 @@ bool delayValuesWithin(const BandFilter& f, double limit) {
     return true;
 }
 
-bool delayValuesAtRest(const BandFilter& f) {
-    return f.leftY1 == 0.0 && f.leftY2 == 0.0 && f.leftX1 == 0.0 && f.leftX2 == 0.0 &&
-           f.rightY1 == 0.0 && f.rightY2 == 0.0 && f.rightX1 == 0.0 && f.rightX2 == 0.0;
+bool delayValuesAtRest(const BandFilter& f, double restBound) {
+    const double values[] = {f.leftY1,  f.leftY2,  f.leftX1,  f.leftX2,
+                             f.rightY1, f.rightY2, f.rightX1, f.rightX2};
+    for (double v : values)
+        if (!(std::fabs(v) < restBound)) return false;
+    return true;
 }
 
 bool coefficientsFinite(const BandFilter& f) {

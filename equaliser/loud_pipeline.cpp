@@ -366,7 +366,8 @@ private:
     }
 
     bool band1Rests(int32_t u) const {
-        return resting(lanes_.y1[0], lanes_.y2[0], line(lanes_, 0, u + 1), line(lanes_, 0, u));
+        return resting(lanes_.y1[0], lanes_.y2[0], line(lanes_, 0, u + 1), line(lanes_, 0, u),
+                       lanes_.offset);
     }
 
     // Step chunk + u, band by band: filling, draining, the last frame of
@@ -462,7 +463,7 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
         const int marks = looking ? lanes.marked[u] : 0;
         if (__builtin_expect(looking, 0)) {
             if ((marks & kMaySkip) &&
-                resting(y1[0], y2[0], line(lanes, 0, u + 1), line(lanes, 0, u)))
+                resting(y1[0], y2[0], line(lanes, 0, u + 1), line(lanes, 0, u), lanes.offset))
                 break;
             if (next < eventCount && events[next].step == u) {
                 // The band is picked by constant indices only: an array

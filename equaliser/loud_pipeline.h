@@ -93,11 +93,13 @@ inline __m128d flushed(__m128d v, __m128d offset) {
     return _mm_sub_pd(_mm_add_pd(v, offset), offset);
 }
 
-// All four values zero, of either sign (a NaN is not).
-inline bool resting(__m128d y1, __m128d y2, __m128d x1, __m128d x2) {
-    const __m128d any = _mm_or_pd(_mm_or_pd(y1, y2), _mm_or_pd(x1, x2));
-    const __m128i bits = _mm_castpd_si128(_mm_andnot_pd(_mm_set1_pd(-0.0), any));
-    return _mm_movemask_epi8(_mm_cmpeq_epi32(bits, _mm_setzero_si128())) == 0xFFFF;
+// All four values smaller in magnitude than `bound`, on both lanes (a NaN is
+// not): the band is at rest (see filtersAtRest).
+inline bool resting(__m128d y1, __m128d y2, __m128d x1, __m128d x2, __m128d bound) {
+    const __m128d notBelow = _mm_or_pd(
+        _mm_or_pd(_mm_cmpnlt_pd(magnitude(y1), bound), _mm_cmpnlt_pd(magnitude(y2), bound)),
+        _mm_or_pd(_mm_cmpnlt_pd(magnitude(x1), bound), _mm_cmpnlt_pd(magnitude(x2), bound)));
+    return _mm_movemask_pd(notBelow) == 0;
 }
 
 // Band 5's output for chunk step u, both chains in one store.

@@ -116,10 +116,11 @@ __m128 filterRun(PairedState& s, __m128d offset, const float* left, const float*
 
 // A run of silent frames that the output places would let through while the
 // filters still ring: each is flushed and filtered until the filters come to
-// rest, and skipped from then on. Rest, once reached, holds for the rest of
-// the run (silence through bands at rest gives silence), so the run goes
-// through the pipeline and only a run that ends at rest is gone over again a
-// frame at a time, from its start, to find the frame where rest came.
+// rest, and skipped from then on (a skipped frame leaves the bands as they
+// are, so rest, once reached, holds to the end of the run). Only the state
+// before each frame decides: bands just below the rest bound may ring up
+// above it again as they are filtered, so every frame is looked at before it
+// is taken.
 struct RingOut {
     __m128 last;
     int32_t filtered;
@@ -128,21 +129,17 @@ struct RingOut {
 RingOut ringOutRun(PairedState& s, __m128d offset, const float* left, const float* right,
                    float* out1, float* out2, int32_t n) {
     Staged staged(left, right, n);
-    const PairedState start = s;
-    RingOut result{filterFrames<true>(s, offset, staged.frames, staged.run1, staged.run2, n), n};
-    if (atRest(s)) {
-        s = start;
-        result.filtered = 0;
-        for (int32_t j = 0; j < n; ++j) {
-            if (atRest(s)) {
-                result.last = _mm_cvtpd_ps(staged.frames[j]);  // the silent inputs, signs kept
-            } else {
-                flushAll(s, offset);
-                result.last = cascade(s, staged.frames[j]);
-                ++result.filtered;
-            }
-            storeFrame(result.last, staged.run1 + j, staged.run2 + j);
-        }
+    RingOut result{_mm_setzero_ps(), 0};
+    int32_t j = 0;
+    for (; j < n && !atRest(s, offset); ++j) {
+        flushAll(s, offset);
+        result.last = cascade(s, staged.frames[j]);
+        storeFrame(result.last, staged.run1 + j, staged.run2 + j);
+    }
+    result.filtered = j;
+    for (; j < n; ++j) {
+        result.last = _mm_cvtpd_ps(staged.frames[j]);  // the silent inputs, signs kept
+        storeFrame(result.last, staged.run1 + j, staged.run2 + j);
     }
     staged.giveOut(out1, out2, n);
     return result;
@@ -230,8 +227,8 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
     for (int c = 0; c < 4 * kBandCount; ++c)
         outputsOnControls = outputsOnControls || at.controls[c] == output1 || at.controls[c] == output2;
 
-    // Whether every delay value is zero, worked out only when a frame that
-    // may be skipped asks, and kept while nothing is filtered.
+    // Whether the filters are at rest, worked out only when a frame that may
+    // be skipped asks, and kept while nothing is filtered.
     bool restKnown = false;
     bool rest = false;
 
@@ -243,7 +240,7 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
         const Treatment asked = decide(left, right, output1[i], output2[i]);
         Treatment treatment = asked;
         if (asked == Treatment::Skip) {
-            if (!restKnown) rest = atRest(s), restKnown = true;
+            if (!restKnown) rest = atRest(s, offset), restKnown = true;
             if (rest) {
                 // Silence through bands at rest: the inputs go through as
                 // they are, while the frames ask for nothing else.
@@ -257,7 +254,11 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
             treatment = Treatment::FlushAndFilter;
         }
         restKnown = false;
-        if (sampleCount - i >= kMinPipelineRun && !outputsOnControls) {
+        // Silence that may be skipped once a later band rests too, with band
+        // 1 at rest already: the pipeline would end its stretch again at the
+        // very next such frame, so these frames ring out one at a time.
+        const bool ringingOut = asked == Treatment::Skip && bandRests(s.band[0], offset);
+        if (!ringingOut && sampleCount - i >= kMinPipelineRun && !outputsOnControls) {
             const PipelineRun run = runPipeline({m, s, at.controls, controlIndex, counter},
                                                 input1 + i, input2 + i, output1 + i, output2 + i,
                                                 sampleCount - i);

@@ -114,13 +114,26 @@ inline void flushAll(PairedState& s, __m128d offset) {
     for (PairedBand& p : s.band) flushBand(p, offset);
 }
 
-// Every delay value of every band is +0.0 or -0.0 (a NaN is not at rest).
-inline bool atRest(const PairedState& s) {
+// Whether band `p`'s four values are not all smaller in magnitude than
+// `bound`, on each lane (a NaN is not).
+inline __m128d notResting(const PairedBand& p, __m128d bound) {
+    const __m128d sign = _mm_set1_pd(-0.0);
+    return _mm_or_pd(_mm_or_pd(_mm_cmpnlt_pd(_mm_andnot_pd(sign, p.x1), bound),
+                               _mm_cmpnlt_pd(_mm_andnot_pd(sign, p.x2), bound)),
+                     _mm_or_pd(_mm_cmpnlt_pd(_mm_andnot_pd(sign, p.y1), bound),
+                               _mm_cmpnlt_pd(_mm_andnot_pd(sign, p.y2), bound)));
+}
+
+inline bool bandRests(const PairedBand& p, __m128d bound) {
+    return _mm_movemask_pd(notResting(p, bound)) == 0;
+}
+
+// Every delay value of every band is smaller in magnitude than `bound` (the
+// flush's offset): the filters are at rest (see filtersAtRest).
+inline bool atRest(const PairedState& s, __m128d bound) {
     __m128d any = _mm_setzero_pd();
-    for (const PairedBand& p : s.band)
-        any = _mm_or_pd(any, _mm_or_pd(_mm_or_pd(p.x1, p.x2), _mm_or_pd(p.y1, p.y2)));
-    const __m128i magnitude = _mm_castpd_si128(_mm_andnot_pd(_mm_set1_pd(-0.0), any));
-    return _mm_movemask_epi8(_mm_cmpeq_epi32(magnitude, _mm_setzero_si128())) == 0xFFFF;
+    for (const PairedBand& p : s.band) any = _mm_or_pd(any, notResting(p, bound));
+    return _mm_movemask_pd(any) == 0;
 }
 
 // Every delay value of band `p` lies within +-limit (a NaN does not).

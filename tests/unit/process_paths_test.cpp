@@ -4,10 +4,12 @@
 // and the random multi-block runs with every buffer layout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "equaliser/kernel_path.h"
+#include "equaliser/process_steps.h"
 #include "process_test_support.h"
 
 namespace {
@@ -34,7 +36,19 @@ private:
     bool usable_;
 };
 
-enum class Loud { Steady, ControlsMoveAtEveryPoll, ControlsFlipBack, ControlMovesOnce, RunawayBand, NaNBurst };
+enum class Loud {
+    Steady,
+    ControlsMoveAtEveryPoll,
+    ControlsFlipBack,
+    ControlMovesOnce,
+    RunawayBand,
+    NaNBurst,
+    RingDown,     // silence after 1000 frames, the output places letting it through
+    SoundReturns  // the same, and noise again from frame 20000
+};
+
+constexpr int32_t kSoundStops = 1000;
+constexpr int32_t kSoundReturns = 20000;
 
 struct LoudCase {
     const char* name;
@@ -65,6 +79,13 @@ const LoudCase kLoudCases[] = {
     {"a band ran away, the poll in the steady steps", Loud::RunawayBand, 5, 0, 300, false},
     {"a NaN burst", Loud::NaNBurst, 32, 2, 1500, false},
     {"a NaN burst, in place", Loud::NaNBurst, 9, 0, 600, true},
+    // The bands ring down to rest, and the silence is skipped from the very
+    // frame the definition skips it; sound resumes from the state the
+    // silence left.
+    {"a ring-down to rest", Loud::RingDown, 32, 0, 20000, false},
+    {"a ring-down to rest, in place, counter 3", Loud::RingDown, 3, 1, 20000, true},
+    {"sound returns after rest", Loud::SoundReturns, 17, 0, 24000, false},
+    {"sound returns after rest, in place", Loud::SoundReturns, 32, 2, 24000, true},
 };
 
 std::ostream& operator<<(std::ostream& os, const LoudCase& c) { return os << c.name; }
@@ -112,6 +133,13 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
             a.pin(controlPin(3, CONTROL_Q))[i] = 0.31f;
     if (c.kind == Loud::NaNBurst)
         for (size_t i = length / 3; i < length / 3 + 5; ++i) a.pin(PIN_INPUT1)[i] = kNaN;
+    if (c.kind == Loud::RingDown || c.kind == Loud::SoundReturns) {
+        const size_t end = c.kind == Loud::RingDown ? length : static_cast<size_t>(c.offset + kSoundReturns);
+        for (size_t i = static_cast<size_t>(c.offset + kSoundStops); i < end; ++i)
+            a.pin(PIN_INPUT1)[i] = a.pin(PIN_INPUT2)[i] = 0.0f;
+        if (!c.inPlace)
+            for (int pin : {PIN_OUTPUT1, PIN_OUTPUT2}) std::fill_n(a.pin(pin), length, 0.0f);
+    }
     b.copyContents(a);
     b.attach(*reference);
 
@@ -130,6 +158,11 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
 
     EXPECT_TRUE(sameSamples(a.storage(), b.storage()));
     EXPECT_TRUE(sameState(stateOf(*fast), stateOf(*reference)));
+    if (c.kind == Loud::RingDown) {
+        // The run did come to rest: its last frames were let through.
+        EXPECT_TRUE(eq::filtersAtRest(*reference));
+        EXPECT_TRUE(sameBits(b.pin(PIN_OUTPUT1)[length - 1], 0.0f));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

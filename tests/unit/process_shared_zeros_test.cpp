@@ -4,12 +4,15 @@
 // controls held still, `process` must sound exactly like a plain cascade
 // that filters every frame (flushing where an input is zero), whatever the
 // host's block sizes and offsets; only a silent frame reaching bands that
-// are all at rest may be let through, and then the two differ at most in
-// the sign of a zero.
+// are all at rest (every delay value below 1e-21) may be let through. The
+// two then differ only far below anything audible: where process lets the
+// zeros through, the plain cascade rings on below 1e-20, and where sound
+// comes back process resumes from the bands' state as the silence found it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -185,11 +188,18 @@ void render(const Material& material, const Setting& setting, const Layout& layo
     }
 }
 
-::testing::AssertionResult sameSoundApartFromZeroSigns(const std::vector<float>& actual,
-                                                       const std::vector<float>& expected) {
+// What resting bands may change: 1e-19 is -380 dBFS.
+constexpr double kRestReach = 1e-19;
+double largestDifference = 0.0;  // over every comparison, for the summary
+
+::testing::AssertionResult sameSoundBelowTheRestReach(const std::vector<float>& actual,
+                                                      const std::vector<float>& expected) {
     for (size_t i = 0; i < actual.size(); ++i) {
         const bool bothZero = actual[i] == 0.0f && expected[i] == 0.0f;
-        if (!bothZero && !sameValue(actual[i], expected[i]))
+        if (bothZero || sameValue(actual[i], expected[i])) continue;
+        const double d = std::fabs(static_cast<double>(actual[i]) - static_cast<double>(expected[i]));
+        largestDifference = std::max(largestDifference, d);
+        if (!(d <= kRestReach))
             return ::testing::AssertionFailure() << "frame " << i << ": " << show(actual[i])
                                                  << ", the plain cascade gives " << show(expected[i]);
     }
@@ -211,10 +221,11 @@ TEST(SharedZeros, ProcessSoundsLikeAPlainCascadeThatFiltersEveryFrame) {
                 render(material, setting, layout, out1, out2);
                 if (HasFatalFailure()) return;
                 const std::string where = describe(material, setting, layout);
-                EXPECT_TRUE(sameSoundApartFromZeroSigns(out1, plain1)) << where << ", Output1";
-                EXPECT_TRUE(sameSoundApartFromZeroSigns(out2, plain2)) << where << ", Output2";
+                EXPECT_TRUE(sameSoundBelowTheRestReach(out1, plain1)) << where << ", Output1";
+                EXPECT_TRUE(sameSoundBelowTheRestReach(out2, plain2)) << where << ", Output2";
             }
         }
+    std::printf("largest difference from the plain cascade: %.3g\n", largestDifference);
 }
 
 // Bands that come to rest do so within a block of silence, and from then on

@@ -19,6 +19,7 @@ using namespace looptest;
 enum class Expect { Filter, FlushAndFilter, Skip };
 
 constexpr double kTiny = 1e-310;  // a denormal double: only a flush removes it
+constexpr double kRestBound = 1e-21;  // the flush's offset: below it in magnitude, a band rests
 constexpr int32_t kCounterBetweenPolls = 5;
 
 // A module whose bands all pass the signal through (b0 = 1, the rest 0) with
@@ -78,16 +79,28 @@ const SilenceCase kSilenceCases[] = {
     {"silence, outputs infinite and 0.3", 0.0f, 0.0f, kInf, 0.3f, Expect::Skip},
 };
 
-// Every row of the table twice: with the filters at rest (every delay value
-// zero), where the table alone decides, and while they still ring (a
-// denormal in every delay value), where a frame the table would let through
-// is flushed and filtered instead.
-class SilenceDecision : public ::testing::TestWithParam<std::tuple<SilenceCase, bool>> {};
+// Every row of the table with every delay value at one of these: at rest
+// (zero, or a stale value just below the bound, which a skipped frame
+// leaves as it is), where the table alone decides, and still ringing (the
+// bound itself), where a frame the table would let through is flushed and
+// filtered instead.
+struct DelayCase {
+    const char* name;
+    double value;
+};
+
+const DelayCase kDelayCases[] = {
+    {"zero", 0.0},
+    {"below_the_bound", 9.9e-22},
+    {"at_the_bound", kRestBound},
+};
+
+class SilenceDecision : public ::testing::TestWithParam<std::tuple<SilenceCase, DelayCase>> {};
 
 TEST_P(SilenceDecision, ChoosesTheTreatmentFromInputsOutputPlacesAndRest) {
     const SilenceCase& c = std::get<0>(GetParam());
-    const bool ringing = std::get<1>(GetParam());
-    const double delay = ringing ? kTiny : 0.0;
+    const double delay = std::get<1>(GetParam()).value;
+    const bool ringing = !(std::fabs(delay) < kRestBound);
     const Expect treatment = c.treatment == Expect::Skip && ringing ? Expect::FlushAndFilter
                                                                     : c.treatment;
     TestModule module;
@@ -122,8 +135,8 @@ TEST_P(SilenceDecision, ChoosesTheTreatmentFromInputsOutputPlacesAndRest) {
         case Expect::FlushAndFilter: {
             EXPECT_EQ(m.pollCounter, kCounterBetweenPolls + 1);
             // The delay values of band 1 moved on by one sample; what was
-            // x1 is now x2, flushed to zero or not.
-            const double shifted = treatment == Expect::Filter ? delay : 0.0;
+            // x1 is now x2, flushed or not.
+            const double shifted = treatment == Expect::Filter ? delay : eq::flushed(delay, kRestBound);
             for (const BandFilter* band : m.bands) {
                 EXPECT_TRUE(sameBits(band->leftX2, shifted)) << show(band->leftX2);
                 EXPECT_TRUE(sameBits(band->leftY2, shifted)) << show(band->leftY2);
@@ -159,9 +172,9 @@ TEST(SilenceDecisionFourAtATime, AsksWhatEachFrameAsksAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Samples, SilenceDecision,
-    ::testing::Combine(::testing::ValuesIn(kSilenceCases), ::testing::Bool()),
-    [](const ::testing::TestParamInfo<std::tuple<SilenceCase, bool>>& info) {
-        std::string name = std::string(std::get<1>(info.param) ? "ringing_" : "at_rest_") +
+    ::testing::Combine(::testing::ValuesIn(kSilenceCases), ::testing::ValuesIn(kDelayCases)),
+    [](const ::testing::TestParamInfo<std::tuple<SilenceCase, DelayCase>>& info) {
+        std::string name = std::string("delays_") + std::get<1>(info.param).name + "_" +
                            std::get<0>(info.param).name;
         for (char& ch : name)
             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
@@ -170,8 +183,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---------------------------------------------------------------------------
 
-// At rest means every one of the forty delay values is zero, of either sign;
-// one value anywhere else keeps the silent frame filtered.
+// At rest means every one of the forty delay values is smaller in magnitude
+// than 1e-21 (the flush's offset); one value anywhere at the bound or above,
+// or a NaN, keeps the silent frame filtered.
 struct RestCase {
     const char* name;
     int band;           // -1: none set
@@ -188,12 +202,21 @@ double& delayValue(BandFilter& band, int which) {
     return *values[which];
 }
 
+const double kJustBelowBound = std::nextafter(kRestBound, 0.0);
+const double kJustAboveBound = std::nextafter(kRestBound, 1.0);
+
 const RestCase kRestCases[] = {
     {"every value +0.0", -1, 0, 0.0, true},
     {"band 3 rightX1 -0.0", 2, 6, -0.0, true},
-    {"band 1 leftY1 a denormal", 0, 0, 1e-310, false},
-    {"band 5 rightX2 a denormal", 4, 7, -1e-310, false},
-    {"band 2 leftX2 just above the flush", 1, 3, 1e-37, false},
+    {"band 1 leftY1 a denormal", 0, 0, 1e-310, true},
+    {"band 5 rightX2 a negative denormal", 4, 7, -1e-310, true},
+    {"band 2 leftX2 on the flush's grid", 1, 3, 1.9e-37, true},
+    {"band 1 rightY1 just below the bound", 0, 4, kJustBelowBound, true},
+    {"band 4 leftY2 just below the bound, negative", 3, 1, -kJustBelowBound, true},
+    {"band 1 leftX1 at the bound", 0, 2, kRestBound, false},
+    {"band 5 rightY2 at the bound, negative", 4, 5, -kRestBound, false},
+    {"band 3 leftY1 just above the bound", 2, 0, kJustAboveBound, false},
+    {"band 2 rightX2 a quiet signal (1e-9)", 1, 7, 1e-9, false},
     {"band 4 rightY2 NaN", 3, 5, std::nan(""), false},
     {"band 5 leftX1 infinite", 4, 2, HUGE_VAL, false},
 };
@@ -218,6 +241,10 @@ TEST_P(RestTest, OnlyFiltersAtRestLetASilentFrameThrough) {
     if (c.skipped) {
         EXPECT_TRUE(sameBits(arena.pin(PIN_OUTPUT1)[0], 0.0f));
         EXPECT_TRUE(sameBits(arena.pin(PIN_OUTPUT2)[0], -0.0f));
+        // The stale value stays as it was: filtering resumes from it.
+        if (c.band >= 0) {
+            EXPECT_TRUE(sameBits(delayValue(*module->bands[c.band], c.value), c.setTo));
+        }
     }
 }
 

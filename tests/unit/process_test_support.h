@@ -402,12 +402,13 @@ inline void process(LoopState& s, float* const* pinVariables, int32_t bufferOffs
             const float z = *out2 == 0.0f ? 1.0f : 0.0f;
             const float a = *out1 + z;
             const bool nearZero = -1e-18 < a && a < 1e-18;
-            // Skipped only while every band rests; a ringing filter goes on.
+            // Skipped only while every band rests (every delay value below
+            // 1e-21 in magnitude); a ringing filter goes on.
             bool resting = true;
             for (const BandFilter& f : s.bands)
                 for (double v : {f.leftY1, f.leftY2, f.leftX1, f.leftX2, f.rightY1, f.rightY2,
                                  f.rightX1, f.rightX2})
-                    resting = resting && v == 0.0;
+                    resting = resting && std::fabs(v) < 1e-21;
             skip = !nearZero && resting;
             flushFirst = !skip;
         }
