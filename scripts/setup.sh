@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(cmake g++ make googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
           g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
           wine64 qemu-user-static g++-i686-linux-gnu
-          libsndfile1-dev libcli11-dev python3 python3-numpy python3-matplotlib pandoc
+          libsndfile1-dev libcli11-dev python3 python3-numpy python3-matplotlib pandoc lintian
           lv2-dev lilv-utils liblilv-dev sordi
           lsp-plugins-lv2 x42-plugins calf-plugins zam-plugins sox)
 

@@ -1,12 +1,15 @@
 #!/bin/sh
-# deb_package_test.sh CPACK BUILD_DIR VERSION WORK
+# deb_package_test.sh CPACK BUILD_DIR VERSION LICENSE WORK
 #
 # The tools' package as a user gets it: made by CPack from this build,
 # unpacked into a throwaway root, and run from there, far from the build
 # tree: the installed quorvane-render must say its version and render the
-# demo with the module and plotting script installed beside it.
+# demo with the module and plotting script installed beside it. What lets
+# anyone redistribute it must be there too: the copyright file with
+# LICENSE's holders and text, a changelog whose newest entry is this
+# version, and the LV2 bundle's description naming its licence.
 set -eu
-cpack=$1 build=$2 version=$3 work=$4
+cpack=$1 build=$2 version=$3 licence=$4 work=$5
 rm -rf "$work"
 mkdir -p "$work"
 fail() { echo "deb_package_test: $*" >&2; exit 1; }
@@ -34,10 +37,32 @@ awk '$6 !~ /^\.\/(usr\/.*)?$/ { print "outside /usr: " $6; bad = 1 }
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 for file in usr/bin/quorvane-render usr/lib/quorvane/Quorvane.so usr/lib/quorvane/plot_response.py \
-            usr/share/man/man1/quorvane-render.1 usr/share/doc/quorvane-tools/Quorvane-manual.html \
-            usr/share/doc/quorvane-tools/CHANGES.md; do
+            usr/share/man/man1/quorvane-render.1.gz usr/share/doc/quorvane-tools/Quorvane-manual.html \
+            usr/share/doc/quorvane-tools/CHANGES.md \
+            usr/share/doc/quorvane-tools/copyright usr/share/doc/quorvane-tools/changelog.gz \
+            usr/lib/lv2/quorvane.lv2/quorvane.so usr/lib/lv2/quorvane.lv2/manifest.ttl \
+            usr/lib/lv2/quorvane.lv2/quorvane.ttl usr/lib/lv2/quorvane.lv2/presets.ttl; do
   [ -f "$root/$file" ] || fail "the package does not install /$file"
 done
+
+doc="$root/usr/share/doc/quorvane-tools"
+head -n 1 "$doc/copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "the copyright file is not in Debian's machine-readable format"
+holders=$(sed -n 's/^Copyright (c) //p' "$licence")
+grep -qxF "Copyright: $holders" "$doc/copyright" || fail "the copyright file does not name '$holders'"
+# The stand-alone Expat paragraph, its one-space indent and " ." lines
+# undone, is LICENSE's text from "Permission" on.
+awk 'BEGIN { RS = "" } /^License: Expat\n/ { print }' "$doc/copyright" |
+  sed '1d; s/^ //; s/^\.$//' >"$work/licence-text"
+sed -n '/^Permission/,$p' "$licence" | cmp -s - "$work/licence-text" ||
+  fail "the copyright file's Expat text is not LICENSE's"
+gzip -t "$doc/changelog.gz" "$root/usr/share/man/man1/quorvane-render.1.gz" || fail "a compressed file is damaged"
+newest=$(gzip -dc "$doc/changelog.gz" | head -n 1)
+[ "${newest%%;*}" = "quorvane-tools ($version) unstable" ] ||
+  fail "the changelog's newest entry is '$newest', not version $version"
+ttl="$root/usr/lib/lv2/quorvane.lv2/quorvane.ttl"
+grep -qF 'doap:license <http://opensource.org/licenses/MIT>' "$ttl" || fail "quorvane.ttl names no MIT licence"
+grep -q 'doap:maintainer' "$ttl" || fail "quorvane.ttl names no maintainer"
 
 said=$("$root/usr/bin/quorvane-render" --version) || fail "quorvane-render --version failed"
 echo "$said" | grep -q "$version" || fail "quorvane-render --version says '$said', not $version"

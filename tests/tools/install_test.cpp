@@ -26,7 +26,7 @@ TEST(Installed, RendersAndPlotsFromAMovedPrefix) {
     ASSERT_EQ(install.status, 0) << install.out << install.err;
     ASSERT_EQ(std::rename(staged.c_str(), moved.c_str()), 0);
     for (const char* file : {"bin/quorvane-render", "lib/quorvane/Quorvane.so", "lib/quorvane/plot_response.py",
-                             "share/man/man1/quorvane-render.1"})
+                             "share/man/man1/quorvane-render.1.gz"})
         EXPECT_TRUE(exists(moved + "/" + file)) << file;
 
     ASSERT_TRUE(toolstest::writeAudio(dir.file("in.wav"), toolstest::testSignal(2000, 2), 2, 48000));
