@@ -1,5 +1,5 @@
 # The Windows release: Quorvane-<version>-win32.zip with the DLL as built
-# (linked stripped), the manual and the change log, packed so that two builds
+# (linked stripped), the manual, the change log and the licence, packed so that two builds
 # of one commit give the same archive (cmake/reproducible_zip.py).
 if(NOT QUORVANE_MANUAL_HTML)
   return()
@@ -15,8 +15,10 @@ add_custom_command(OUTPUT ${QUORVANE_WIN32_ZIP}
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/reproducible_zip.py
           ${QUORVANE_WIN32_ZIP} Quorvane-${PROJECT_VERSION}
           $<TARGET_FILE:Quorvane> ${QUORVANE_MANUAL_HTML} ${PROJECT_SOURCE_DIR}/CHANGES.md
+          ${PROJECT_SOURCE_DIR}/LICENSE
   DEPENDS Quorvane $<TARGET_FILE:Quorvane> ${QUORVANE_MANUAL_HTML}
-          ${PROJECT_SOURCE_DIR}/CHANGES.md ${CMAKE_CURRENT_LIST_DIR}/reproducible_zip.py
+          ${PROJECT_SOURCE_DIR}/CHANGES.md ${PROJECT_SOURCE_DIR}/LICENSE
+          ${CMAKE_CURRENT_LIST_DIR}/reproducible_zip.py
   COMMENT "Packing ${QUORVANE_WIN32_ZIP}"
   VERBATIM)
 add_custom_target(quorvane_win32_zip ALL DEPENDS ${QUORVANE_WIN32_ZIP})

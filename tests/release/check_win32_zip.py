@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""check_win32_zip.py ZIP VERSION CMAKE OBJDUMP CHECK_TABLES WORK
+"""check_win32_zip.py ZIP VERSION CMAKE OBJDUMP CHECK_TABLES LICENSE WORK
 
-What a host user unpacks: exactly the DLL, the manual and the change log in
-one folder named for the version; the DLL still with its two exports and
-only Windows system DLLs imported (CHECK_TABLES, run by CMAKE with OBJDUMP),
-its version resource naming the release; a manual that opens on its own,
-with nothing to fetch from beside it or from the network.
+What a host user unpacks: exactly the DLL, the manual, the change log and
+the licence (the repository's LICENSE, byte for byte) in one folder named
+for the version; the DLL still with its two exports and only Windows system
+DLLs imported (CHECK_TABLES, run by CMAKE with OBJDUMP), its version
+resource naming the release and carrying LICENSE's copyright line; a manual
+that opens on its own, with nothing to fetch from beside it or from the
+network.
 """
 import os
 import re
@@ -27,9 +29,14 @@ def resource_value(dll, key):
 
 
 def main(argv):
-    zip_path, version, cmake, objdump, check_tables, work = argv[1:7]
+    zip_path, version, cmake, objdump, check_tables, licence_path, work = argv[1:8]
     folder = f"Quorvane-{version}"
-    expected = sorted(f"{folder}/{name}" for name in ("Quorvane.dll", "Quorvane-manual.html", "CHANGES.md"))
+    expected = sorted(f"{folder}/{name}"
+                      for name in ("Quorvane.dll", "Quorvane-manual.html", "CHANGES.md", "LICENSE"))
+    licence = open(licence_path, "rb").read()
+    copyright_lines = [line for line in licence.decode("utf-8").splitlines() if line.startswith("Copyright")]
+    if len(copyright_lines) != 1:
+        fail(f"{licence_path} holds {len(copyright_lines)} copyright lines, expected one")
     with zipfile.ZipFile(zip_path) as archive:
         names = sorted(archive.namelist())
         if names != expected:
@@ -37,6 +44,8 @@ def main(argv):
         for info in archive.infolist():
             if (info.external_attr >> 16) & 0o777 != 0o644:
                 fail(f"{info.filename} has mode {oct(info.external_attr >> 16)}, expected 0644")
+        if archive.read(f"{folder}/LICENSE") != licence:
+            fail(f"the zip's LICENSE is not {licence_path}")
         shutil.rmtree(work, ignore_errors=True)
         archive.extractall(work)
 
@@ -50,7 +59,8 @@ def main(argv):
         fail("the zipped DLL's tables: " + tables.stdout + tables.stderr)
 
     dll = open(dll_path, "rb").read()
-    for key, value in (("FileVersion", version), ("ProductVersion", version), ("ProductName", "Quorvane")):
+    for key, value in (("FileVersion", version), ("ProductVersion", version), ("ProductName", "Quorvane"),
+                       ("LegalCopyright", copyright_lines[0])):
         found = resource_value(dll, key)
         if found != value:
             fail(f"version resource {key} is {found!r}, expected {value!r}")
