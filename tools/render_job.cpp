@@ -351,6 +351,23 @@ bool gatherSettings(const Options& options, Settings* settings) {
     return true;
 }
 
+// Says what it wrote, as every output is named when written: a preset saved
+// on its own would otherwise end in silence, success looking like nothing.
+bool savePreset(const Options& options, const Settings& settings, TempOutput* preset) {
+    std::string error;
+    if (!writeText(formatPreset(settings.bands), preset, &error)) {
+        fail(error);
+        return false;
+    }
+    if (!options.quiet) {
+        const auto set = std::count(std::begin(settings.bands.given), std::end(settings.bands.given), true);
+        const std::string bands = set == 0 ? "no band set" : countOf(set, "band") + " set";
+        std::fprintf(options.output == "-" ? stderr : stdout, "preset (%s): %s\n", bands.c_str(),
+                     options.savePresetPath.c_str());
+    }
+    return true;
+}
+
 int writeDemoInput(const Options& options, const std::string& path) {
     std::string error;
     const std::vector<float> signal = demoSignal(options.sampleRate);
@@ -409,13 +426,7 @@ int run(const Options& given) {
     }
     const bool savingOnly = options.demo() && !options.savePresetPath.empty() && !options.outDirGiven &&
                             options.responsePath.empty();
-    if (savingOnly) {
-        if (!writeText(formatPreset(settings.bands), &preset, &error)) {
-            fail(error);
-            return kExitFailed;
-        }
-        return kExitOk;
-    }
+    if (savingOnly) return savePreset(options, settings, &preset) ? kExitOk : kExitFailed;
     if ((options.demo() || options.batch()) && !makeFolder(options.outDir, &error)) {
         fail(error);
         return kExitFailed;
@@ -438,10 +449,7 @@ int run(const Options& given) {
         fail(error);
         return kExitFailed;
     }
-    if (!options.savePresetPath.empty() && !writeText(formatPreset(settings.bands), &preset, &error)) {
-        fail(error);
-        return kExitFailed;
-    }
+    if (!options.savePresetPath.empty() && !savePreset(options, settings, &preset)) return kExitFailed;
 
     std::vector<Job> jobs;
     if (options.batch()) {

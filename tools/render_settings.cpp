@@ -262,10 +262,19 @@ PinValues toPinValues(const BandSetting& setting, double sampleRate) {
 BandSetting settingFromPins(const PinValues& pins) {
     BandSetting s;
     s.type = static_cast<int>(pins.type);
-    s.freqHz = 10.0 * static_cast<double>(pins.freq);
-    s.width = 10.0 * static_cast<double>(pins.q);
+    // Named as the module uses it (its products with ten are floats, then
+    // clamped): the default frequency pin stands for 5 Hz, which the module
+    // designs at 10 Hz, and "5 Hz" would contradict every other place that
+    // names the default.
+    float width = 10.0f * pins.q, gain = 10.0f * pins.gain;
+    if (hasGain(s.type)) {
+        width = clampLikeModule(width, kMinWidth, kMaxWidth);
+        gain = clampLikeModule(gain, kMinGainDb, kMaxGainDb);
+    }
+    s.freqHz = clampLikeModule(10.0f * pins.freq, kMinFreqHz, kMaxFreqHz);
+    s.width = width;
     s.widthUnit = isShelf(s.type) ? WidthUnit::Q : WidthUnit::Octaves;
-    s.gainDb = 10.0 * static_cast<double>(pins.gain);
+    s.gainDb = gain;
     return s;
 }
 

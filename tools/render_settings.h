@@ -81,7 +81,8 @@ double designWidth(const BandSetting& setting, double sampleRate);
 // The control pin values for a setting at a sample rate.
 PinValues toPinValues(const BandSetting& setting, double sampleRate);
 
-// The setting the module's own default pin values stand for.
+// The setting the module makes of its own default pin values: clamped as
+// it clamps them, so it is what the module designs.
 BandSetting settingFromPins(const PinValues& pins);
 
 // Settings the module uses other than as given (clamped frequency, width or

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 #include "tools/preset.h"
 #include "tools/render_engine.h"
@@ -107,6 +109,50 @@ TEST(Presets, ReadBandsThatTheCommandLineOverridesAndSaveWhatIsInEffect) {
     EXPECT_NE(bad.err.find("bad.preset: preset line 2: band 1 is set twice"), std::string::npos) << bad.err;
 }
 
+// Every output is named when written, a saved preset too: alone, success
+// would otherwise look like nothing happening. With the audio on standard
+// output the line goes to standard error; -q keeps it quiet.
+TEST(Presets, SavingNamesTheFileAndHowManyBandsItHolds) {
+    TempDir dir;
+    ASSERT_TRUE(toolstest::writeAudio(dir.file("in.wav"), toolstest::testSignal(1000, 2), 2, 48000));
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        const char* outHas;  // "" for nothing on standard output
+        const char* errHas;  // "" for nothing on standard error
+    };
+    const std::vector<Case> cases{
+        {"alone", {"--band", "2=peaking,1kHz", "--band", "4=notch,50Hz", "--save-preset", "p.preset"},
+         "preset (2 bands set): p.preset\n", ""},
+        {"alone, no band set", {"--save-preset", "p.preset"}, "preset (no band set): p.preset\n", ""},
+        {"with a render", {"--band", "1=highpass,80Hz", "--save-preset", "p.preset", "in.wav", "out.wav"},
+         "preset (1 band set): p.preset\n", ""},
+        {"quiet", {"-q", "--band", "1=highpass,80Hz", "--save-preset", "p.preset"}, "", ""},
+        {"audio on standard output", {"--band", "1=highpass,80Hz", "--save-preset", "p.preset", "in.wav", "-"},
+         "", "preset (1 band set): p.preset\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(dir.file("p.preset").c_str());
+        const toolstest::Run run = toolstest::runRender(c.args, dir.path());
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_FALSE(toolstest::slurp(dir.file("p.preset")).empty());
+        const bool audioOut = c.args.back() == "-";
+        if (*c.outHas == '\0') {
+            EXPECT_TRUE(audioOut ? run.out.compare(0, 4, "RIFF") == 0 : run.out.empty()) << run.out.substr(0, 80);
+        } else if (c.args.back() == "p.preset") {
+            EXPECT_EQ(run.out, c.outHas);
+        } else {
+            EXPECT_EQ(run.out.compare(0, std::strlen(c.outHas), c.outHas), 0) << run.out;
+        }
+        if (*c.errHas == '\0') {
+            EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_NE(run.err.find(c.errHas), std::string::npos) << run.err;
+        }
+    }
+}
+
 TEST(Presets, WriteEverySettingSoItReadsBackTheSame) {
     BandSet bands;
     const char* const lines[] = {"1=lowpass,12345.678Hz,q0.5", "2=peaking,1kHz,0.33oct,-0.1dB",
@@ -191,6 +237,51 @@ TEST(Automation, OfABandNotSetNamesTheDefaultItStartsFrom) {
     EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
                             [](const std::string& w) { return w.find("is not set") != std::string::npos; }),
               1);
+}
+
+// A band left unset is what the module makes of its default pins: a peaking
+// band at 10 Hz (the module's lowest frequency; the pin stands for 5 Hz),
+// flat. Automating it names that, as the manual does, once, and raises no
+// warning about the default itself; automating set bands warns of nothing.
+TEST(Automation, OfABandNotSetStartsFromTheDefaultAsTheModuleDesignsIt) {
+    std::string error;
+    auto runner = ModuleRunner::create(QUORVANE_MODULE_PATH, 48000.0, 64, &error);
+    ASSERT_TRUE(runner) << error;
+    for (int band = 0; band < kBandCount; ++band) {
+        const BandSetting start = settingFromPins(runner->defaultPins(band));
+        EXPECT_EQ(describe(start), "peaking 10 Hz 3 oct +0 dB") << "band " << band + 1;
+        EXPECT_TRUE(settingWarnings(start, 48000.0).empty()) << "band " << band + 1;
+    }
+
+    TempDir dir;
+    ASSERT_TRUE(toolstest::writeAudio(dir.file("in.wav"), toolstest::testSignal(48000 * 5, 2), 2, 48000));
+    struct Case {
+        const char* what;
+        std::vector<std::string> bands;
+        std::string moves;
+        std::string warnings;  // standard error, exactly
+    };
+    const std::vector<Case> cases{
+        {"the manual's example, every automated band set",
+         {"--band", "2=peaking,1kHz,1oct", "--band", "3=peaking,250Hz,1oct"},
+         "0.0,2,gain,0dB\n2.5,2,gain,-6dB\n4,3,freq,60Hz\n4,3,type,notch\n",
+         ""},
+        {"a gain moved on a band not set",
+         {"--band", "2=peaking,1kHz,1oct"},
+         "0.5,3,gain,+6dB\n1,3,gain,-3dB\n",
+         "quorvane-render: warning: automation line 1: band 3 is not set; its automation starts from the "
+         "module's default, peaking 10 Hz 3 oct +0 dB\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeText(dir.file("moves.csv"), c.moves);
+        std::vector<std::string> args{"-q"};
+        args.insert(args.end(), c.bands.begin(), c.bands.end());
+        args.insert(args.end(), {"--automation", "moves.csv", "in.wav", "out.wav"});
+        const toolstest::Run run = toolstest::runRender(args, dir.path());
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, c.warnings);
+    }
 }
 
 }  // namespace
