@@ -2,9 +2,11 @@
 
 #include <emmintrin.h>
 
+#include "equaliser/kernel_path.h"
 #include "equaliser/loud_pipeline.h"
 #include "equaliser/paired_state.h"
 #include "equaliser/process_steps.h"
+#include "equaliser/silence_pass.h"
 
 namespace eq {
 
@@ -165,36 +167,28 @@ inline int32_t runOf(Treatment first, const float* left, const float* right, con
 }
 
 // From the first frame, which asks to be skipped, every frame that does
-// (at most `limit`), four at a time where it can: each output sample takes
-// its input's, Output1's first, as when every frame is written in turn.
+// (at most `limit`): each output sample takes its input's, Output1's first,
+// as when every frame is written in turn.
 struct SkippedRun {
     int32_t frames;
     __m128 last;  // the last one's inputs
 };
 
 SkippedRun skipped(const float* left, const float* right, float* out1, float* out2, int32_t limit) {
-    SkippedRun run{0, _mm_setzero_ps()};
-    int32_t& n = run.frames;
-    for (;;) {
-        if (n + 4 <= limit && decideFour(left + n, right + n, out1 + n, out2 + n).skip == 0xF) {
-            const __m128 l = _mm_loadu_ps(left + n);
-            const __m128 r = _mm_loadu_ps(right + n);
-            _mm_storeu_ps(out1 + n, l);
-            _mm_storeu_ps(out2 + n, r);
-            const __m128 lastTwo = _mm_unpackhi_ps(l, r);  // l2 r2 l3 r3
-            run.last = _mm_movehl_ps(lastTwo, lastTwo);
-            n += 4;
-        } else if (n < limit && (n == 0 || decide(left[n], right[n], out1[n], out2[n]) == Treatment::Skip)) {
-            const float l = left[n];
-            const float r = right[n];
-            out1[n] = l;
-            out2[n] = r;
-            run.last = _mm_unpacklo_ps(_mm_set_ss(l), _mm_set_ss(r));
-            ++n;
-        } else {
-            return run;
-        }
+    // Long silences go sixteen frames a step, then a frame at a time.
+    int32_t n = kernelPath() == KernelPath::Avx ? passSilenceAvx(left, right, out1, out2, limit)
+                                                : passSilenceSse2(left, right, out1, out2, limit);
+    if (n == 0) {  // the first frame is known to ask to be skipped
+        out1[0] = left[0];
+        out2[0] = right[0];
+        n = 1;
     }
+    while (n < limit && decide(left[n], right[n], out1[n], out2[n]) == Treatment::Skip) {
+        out1[n] = left[n];
+        out2[n] = right[n];
+        ++n;
+    }
+    return {n, _mm_unpacklo_ps(_mm_set_ss(left[n - 1]), _mm_set_ss(right[n - 1]))};
 }
 
 }  // namespace

@@ -51,10 +51,26 @@ inline Treatment decide(float left, float right, float output1, float output2) {
     return silenceAllowsSkip(output1, output2) ? Treatment::Skip : Treatment::FlushAndFilter;
 }
 
+// 1e-18 is no float; this is the float nearest it, and no float lies
+// between the two. So for a float a, -1e-18 < a < 1e-18 compared in double
+// holds exactly when -kQuietBound < a < kQuietBound compared in float.
+constexpr float kQuietBound = 0x1.2725dep-60f;
+static_assert(static_cast<double>(kQuietBound) >= 1e-18, "the bound is the float at or above 1e-18");
+
+// Of four frames (bit j for frame j), those whose output places hold a
+// quiet a (see silenceAllowsSkip), where silence is flushed and filtered.
+inline int quietFour(const float* output1, const float* output2) {
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 one = _mm_and_ps(_mm_cmpeq_ps(_mm_loadu_ps(output2), zero), _mm_set1_ps(1.0f));
+    const __m128 a = _mm_add_ps(_mm_loadu_ps(output1), one);
+    return _mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(a, _mm_set1_ps(-kQuietBound)),
+                                      _mm_cmplt_ps(a, _mm_set1_ps(kQuietBound))));
+}
+
 // What decide() asks of four frames, one bit each (bit j for frame j): which
 // are flushed (an input is zero) and which may be skipped (both are, and the
-// output places allow it). The same comparisons, in float and in double as
-// there.
+// output places allow it). The same comparisons as there, the one in double
+// made in float (see kQuietBound).
 struct FourFrames {
     int flush;
     int skip;
@@ -67,17 +83,7 @@ inline FourFrames decideFour(const float* left, const float* right, const float*
     const __m128 rightZero = _mm_cmpeq_ps(_mm_loadu_ps(right), zero);
     FourFrames asked{_mm_movemask_ps(_mm_or_ps(leftZero, rightZero)), 0};
     const int bothZero = _mm_movemask_ps(_mm_and_ps(leftZero, rightZero));
-    if (bothZero != 0) {
-        const __m128 one = _mm_and_ps(_mm_cmpeq_ps(_mm_loadu_ps(output2), zero), _mm_set1_ps(1.0f));
-        const __m128 a = _mm_add_ps(_mm_loadu_ps(output1), one);
-        const __m128d low = _mm_cvtps_pd(a);
-        const __m128d high = _mm_cvtps_pd(_mm_movehl_ps(a, a));
-        auto quiet = [](__m128d v) {
-            return _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(_mm_set1_pd(-1e-18), v),
-                                              _mm_cmplt_pd(v, _mm_set1_pd(1e-18))));
-        };
-        asked.skip = bothZero & ~(quiet(low) | quiet(high) << 2);
-    }
+    if (bothZero != 0) asked.skip = bothZero & ~quietFour(output1, output2);
     return asked;
 }
 

@@ -64,6 +64,14 @@ const SilenceCase kSilenceCases[] = {
     {"silence, outputs -1e-20 and 0.3", 0.0f, 0.0f, -1e-20f, 0.3f, Expect::FlushAndFilter},
     {"silence, outputs 9.9e-19 and 0.3", 0.0f, 0.0f, 9.9e-19f, 0.3f, Expect::FlushAndFilter},
     {"silence, outputs 1e-17 and 0.3", 0.0f, 0.0f, 1e-17f, 0.3f, Expect::Skip},
+    // 1e-18 is no float: the float nearest it lies above it, the one before
+    // that below it.
+    {"silence, outputs the float at 1e-18 and 0.3", 0.0f, 0.0f, 0x1.2725dep-60f, 0.3f, Expect::Skip},
+    {"silence, outputs the float under 1e-18 and 0.3", 0.0f, 0.0f, 0x1.2725dcp-60f, 0.3f,
+     Expect::FlushAndFilter},
+    {"silence, outputs minus the float at 1e-18", 0.0f, 0.0f, -0x1.2725dep-60f, 0.3f, Expect::Skip},
+    {"silence, outputs minus the float under 1e-18", 0.0f, 0.0f, -0x1.2725dcp-60f, 0.3f,
+     Expect::FlushAndFilter},
     {"silence, outputs 0 and 0.3 (a = 0)", 0.0f, 0.0f, 0.0f, 0.3f, Expect::FlushAndFilter},
     {"silence, outputs -0 and 0.3", 0.0f, 0.0f, -0.0f, 0.3f, Expect::FlushAndFilter},
     {"silence, outputs denormal and 0.3", 0.0f, 0.0f, 1e-40f, 0.3f, Expect::FlushAndFilter},

@@ -1,0 +1,76 @@
+#include "equaliser/silence_pass.h"
+
+#include <immintrin.h>
+
+#include "equaliser/process_steps.h"
+
+#define QV_AVX __attribute__((target("avx")))
+
+namespace eq {
+
+namespace {
+
+// Frames [n, n + 4) all ask to be skipped.
+inline bool fourSilent(const float* left, const float* right, const float* out1, const float* out2,
+                       int32_t n) {
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 silent = _mm_and_ps(_mm_cmpeq_ps(_mm_loadu_ps(left + n), zero),
+                                     _mm_cmpeq_ps(_mm_loadu_ps(right + n), zero));
+    return (_mm_movemask_ps(silent) & ~quietFour(out1 + n, out2 + n)) == 0xF;
+}
+
+// Frames [n, n + 8) all ask to be skipped: both inputs zero, and a (Output1's
+// place plus one where Output2's is zero) not quiet, in float (see
+// kQuietBound).
+QV_AVX inline bool eightSilent(const float* left, const float* right, const float* out1,
+                               const float* out2, int32_t n) {
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 silent = _mm256_and_ps(_mm256_cmp_ps(_mm256_loadu_ps(left + n), zero, _CMP_EQ_OQ),
+                                        _mm256_cmp_ps(_mm256_loadu_ps(right + n), zero, _CMP_EQ_OQ));
+    const __m256 one = _mm256_and_ps(_mm256_cmp_ps(_mm256_loadu_ps(out2 + n), zero, _CMP_EQ_OQ),
+                                     _mm256_set1_ps(1.0f));
+    const __m256 a = _mm256_add_ps(_mm256_loadu_ps(out1 + n), one);
+    const __m256 quiet = _mm256_and_ps(_mm256_cmp_ps(a, _mm256_set1_ps(-kQuietBound), _CMP_GT_OQ),
+                                       _mm256_cmp_ps(a, _mm256_set1_ps(kQuietBound), _CMP_LT_OQ));
+    return _mm256_movemask_ps(_mm256_andnot_ps(quiet, silent)) == 0xFF;
+}
+
+}  // namespace
+
+int32_t passSilenceSse2(const float* left, const float* right, float* out1, float* out2, int32_t limit) {
+    int32_t n = 0;
+    // All sixteen are looked at before any is written: the output places
+    // are part of what they ask.
+    while (n + 16 <= limit && fourSilent(left, right, out1, out2, n) &&
+           fourSilent(left, right, out1, out2, n + 4) && fourSilent(left, right, out1, out2, n + 8) &&
+           fourSilent(left, right, out1, out2, n + 12)) {
+        for (int32_t j = n; j < n + 16; j += 4) {
+            const __m128 l = _mm_loadu_ps(left + j);
+            const __m128 r = _mm_loadu_ps(right + j);
+            _mm_storeu_ps(out1 + j, l);
+            _mm_storeu_ps(out2 + j, r);
+        }
+        n += 16;
+    }
+    return n;
+}
+
+QV_AVX int32_t passSilenceAvx(const float* left, const float* right, float* out1, float* out2,
+                              int32_t limit) {
+    int32_t n = 0;
+    while (n + 16 <= limit && eightSilent(left, right, out1, out2, n) &&
+           eightSilent(left, right, out1, out2, n + 8)) {
+        const __m256 l0 = _mm256_loadu_ps(left + n), l1 = _mm256_loadu_ps(left + n + 8);
+        const __m256 r0 = _mm256_loadu_ps(right + n), r1 = _mm256_loadu_ps(right + n + 8);
+        _mm256_storeu_ps(out1 + n, l0);
+        _mm256_storeu_ps(out1 + n + 8, l1);
+        _mm256_storeu_ps(out2 + n, r0);
+        _mm256_storeu_ps(out2 + n + 8, r1);
+        n += 16;
+    }
+    // Back to 128-bit code without the penalty of dirty upper halves.
+    _mm256_zeroupper();
+    return n;
+}
+
+}  // namespace eq

@@ -1,0 +1,19 @@
+// Silence that the loop lets through: frames whose two inputs are zero and
+// whose output places allow it, while the bands rest. Each such frame only
+// passes its inputs to its outputs, so long stretches of it go many frames
+// a step.
+#pragma once
+
+#include <cstdint>
+
+namespace eq {
+
+// From frame 0, sixteen frames a step while all sixteen ask to be skipped
+// (see decide()): copies their inputs to the outputs (Output1 first) and
+// returns how many frames it passed, a multiple of sixteen no more than
+// `limit`. The AVX form takes eight frames an instruction; only for
+// processors with AVX (kernel_path.h).
+int32_t passSilenceSse2(const float* left, const float* right, float* out1, float* out2, int32_t limit);
+int32_t passSilenceAvx(const float* left, const float* right, float* out1, float* out2, int32_t limit);
+
+}  // namespace eq
