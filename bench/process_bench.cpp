@@ -233,6 +233,49 @@ struct Sweeps {
     std::vector<std::vector<float>> streams;  // Freq1, Gain1, Q1, Type1, ... Type5
 };
 
+// Modulation as a modular patch makes it: one band's control is an audio
+// stream from another module, so every poll sees it move. The other
+// nineteen controls stand still.
+struct Modulation {
+    enum Kind { FrequencyLfo, GainEnvelope };
+    Modulation(Kind kind, int blockSize, int blocks) : length(static_cast<size_t>(blockSize) * blocks) {
+        constexpr double kTwoPi = 6.283185307179586;
+        for (int band = 0; band < kBandCount; ++band) {
+            const BandSetting& b = kSettings[band];
+            for (float value : {b.freq, b.gain, b.q, typeValue(b)}) streams.emplace_back(length, value);
+        }
+        for (size_t i = 0; i < length; ++i) {
+            const double phase = static_cast<double>(i) / static_cast<double>(length);
+            if (kind == FrequencyLfo) {
+                // Band 3 (a bell at 1 kHz) swept half an octave each way by
+                // a slow sine, one cycle over the material.
+                streams[4 * 2 + CONTROL_FREQ][i] =
+                    static_cast<float>(kSettings[2].freq * std::exp2(0.5 * std::sin(kTwoPi * phase)));
+            } else {
+                // Band 2's gain follows an envelope: 10 ms up to +9 dB, then
+                // down to 0 dB over the rest of each quarter of the material.
+                const double t = std::fmod(4.0 * phase, 1.0) * static_cast<double>(length) / 4.0 / kRate;
+                const double level = t < 0.01 ? t / 0.01 : std::exp(-(t - 0.01) / 0.08);
+                streams[4 * 1 + CONTROL_GAIN][i] = static_cast<float>(0.9 * level);
+            }
+        }
+    }
+    size_t length;
+    std::vector<std::vector<float>> streams;  // Freq1, Gain1, Q1, Type1, ... Type5
+};
+
+template <Modulation::Kind kind>
+void BM_Modulated(benchmark::State& state) {
+    constexpr int blockSize = 1024;
+    Rig rig(blockSize);
+    const Modulation modulation(kind, blockSize, kBlocks);
+    runLoudNoise(state, rig, blockSize, [&rig, &modulation](size_t block) {
+        const size_t start = (block % kBlocks) * blockSize;
+        for (int c = 0; c < 4 * kBandCount; ++c)
+            rig.module().pins[PIN_FIRST_CONTROL + c] = const_cast<float*>(modulation.streams[c].data() + start);
+    });
+}
+
 void BM_MovingControls(benchmark::State& state) {
     constexpr int blockSize = 1024;
     Rig rig(blockSize);
@@ -271,6 +314,8 @@ BENCHMARK(BM_Process)->Args({256, 0})->Args({1024, 0})->Args({1024, 1});
 BENCHMARK(BM_PlainCascade)->Args({256, 0})->Args({1024, 0})->Args({1024, 1});
 BENCHMARK(BM_Silence)->DenseRange(silence::Loud, silence::CaseCount - 1);
 BENCHMARK(BM_MovingControls);
+BENCHMARK(BM_Modulated<Modulation::FrequencyLfo>)->Name("BM_FrequencyLfo");
+BENCHMARK(BM_Modulated<Modulation::GainEnvelope>)->Name("BM_GainEnvelope");
 BENCHMARK(BM_MovingControlsRedesigns);
 
 // Collects every run's CPU time per iteration (steadier than wall time on a
@@ -318,6 +363,12 @@ int main(int argc, char** argv) {
                     t["BM_MovingControls"] / 1024.0,
                     t["BM_MovingControls"] / t["BM_Process/1024/0"],
                     100.0 * t["BM_MovingControlsRedesigns"] / t["BM_MovingControls"]);
+    if (t.count("BM_Process/1024/0"))
+        for (const char* name : {"BM_FrequencyLfo", "BM_GainEnvelope"})
+            if (t.count(name))
+                std::printf("%s: one band's control moving at every poll: %.2f ns per frame, %.2f of static"
+                            " controls (target 1.3)\n",
+                            name + 3, t[name] / 1024.0, t[name] / t["BM_Process/1024/0"]);
     const char* path = eq::kernelPath() == eq::KernelPath::Avx ? "avx" : "sse2";
     if (t.count("BM_Process/1024/0") && t.count("BM_PlainCascade/1024/0"))
         std::printf("process / plain cascade, 1024-sample blocks, static controls, %s path: %.3f\n", path,

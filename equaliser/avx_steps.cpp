@@ -79,8 +79,7 @@ QV_AVX inline bool withinBound(__m256d y1, __m256d y2, __m256d x1, __m256d x2, i
 
 }  // namespace
 
-QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
-                              const BandPollEvent* events, int32_t eventCount) {
+QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const PollEvents& events) {
     // Only the recursions' own state stays in registers through the loop;
     // inputs come from the lines and the coefficients from memory, which
     // they never leave, so nothing is written back to the stack per step.
@@ -109,10 +108,10 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to,
         // may not be skipped.
         const int marks = lanes.marked[u];
         if (__builtin_expect(marks & kMaySkip, 0) && lowRests(y1[0], y2[0], v1[0], v2[0], lanes.offset)) break;
-        if (next < eventCount && events[next].step == u) {
+        if (next < events.count && events.at[next].step == u + events.base) {
             // The pair is picked by constant indices only: an array indexed
             // at run time would have to live in memory through the loop.
-            const BandPollEvent& e = events[next];
+            const BandPollEvent& e = events.at[next];
             bool quiet = !e.exact;
 #pragma GCC unroll 2
             for (int p = 0; p < kPairs; ++p)

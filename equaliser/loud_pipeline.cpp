@@ -28,12 +28,12 @@ public:
             // The first poll falls while the pipeline fills. No poll is
             // pending yet, so the caches it is compared with are those the
             // bands will see when they reach it.
-            const bool exact = pollMoves(firstPoll_);
-            firstPollMoves_ = exact;
+            const int moved = bandsMoved(firstPoll_);
+            firstPollMoves_ = moved != 0;
             for (int k = 0; k < kBandCount; ++k)
                 if (firstPoll_ + kSkew * k >= kLag)
-                    queue_[queued_++] = {firstPoll_ + kSkew * k, k, firstPoll_, exact};
-            if (exact) exactUntil_ = firstPoll_ + kLag;
+                    queue_[queued_++] = {firstPoll_ + kSkew * k, k, firstPoll_, ((moved >> k) & 1) != 0};
+            if (moved != 0) exactUntil_ = firstPoll_ + kLag;
             nextPoll_ = firstPoll_ + kPollInterval;
         }
     }
@@ -222,26 +222,30 @@ private:
             // Never past a poll not looked at yet.
             for (int32_t limit : {n_ - 1, nextPoll_})
                 if (limit - chunk < end) end = limit - chunk;
-            BandPollEvent events[kMaxEvents];
-            int32_t eventCount = 0;
-            for (int32_t i = done_; i < queued_ && queue_[i].step < chunk + end; ++i) {
-                events[eventCount] = queue_[i];
-                events[eventCount++].step -= chunk;
-            }
-            const int32_t stop = kernelPath() == KernelPath::Avx
-                                     ? avxSteadySteps(lanes_, u, end, events, eventCount)
-                                     : sse2SteadySteps(lanes_, u, end, events, eventCount);
+            // The events still to come, their steps counted from the run's
+            // start (the chunk starts at step `chunk`).
+            const PollEvents events{queue_ + done_, queued_ - done_, chunk};
+            const int32_t stop = kernelPath() == KernelPath::Avx ? avxSteadySteps(lanes_, u, end, events)
+                                                                 : sse2SteadySteps(lanes_, u, end, events);
             while (done_ < queued_ && queue_[done_].step < chunk + stop) ++done_;
             u = stop;
             if (stop < end) {
-                // Band 1 rests before a frame that may be skipped, or a band
-                // polls as the loop defines (its controls moved, or its
-                // delay values ran away): this step goes band by band. The
-                // steps saw band 1 ringing before they stopped for a poll.
-                const bool resting = lanes_.maybeSkip[u] && band1Rests(u);
-                if (!resting) ++done_;
-                anyStep(chunk, u, !resting);
-                ++u;
+                if (lanes_.maybeSkip[u] && band1Rests(u)) {
+                    // Band 1 rests before a frame that may be skipped: this
+                    // step goes band by band, and the stretch may end here.
+                    anyStep(chunk, u);
+                    ++u;
+                } else {
+                    // A band polls as the loop defines (its controls moved,
+                    // or its delay values ran away), before its section of
+                    // this step; then the steps go on from this one. (The
+                    // poll comes before the band's flush of this step rather
+                    // than after it: a flush changes no control, no design,
+                    // and no delay value's being finite or within the
+                    // runaway bound, and a restart's zeros flush to zeros.)
+                    const BandPollEvent& e = queue_[done_++];
+                    pollBand(e.band, chunk + u - kSkew * e.band, u);
+                }
             }
         }
     }
@@ -323,30 +327,43 @@ private:
     // poll is compared with. It is taken before band 1 reaches the next poll,
     // which is looked at then.
     void lookAhead(int32_t t, int32_t until) {
-        for (int32_t i = done_; i < queued_; ++i) queue_[i - done_] = queue_[i];
-        queued_ -= done_;
-        done_ = 0;
+        if (done_ == queued_) {
+            done_ = queued_ = 0;
+        } else if (queued_ + kBandCount > kMaxEvents) {
+            for (int32_t i = done_; i < queued_; ++i) queue_[i - done_] = queue_[i];
+            queued_ -= done_;
+            done_ = 0;
+        }
         while (t > exactUntil_ && nextPoll_ < until && nextPoll_ < n_ - 1 &&
                queued_ + kBandCount <= kMaxEvents) {
             const int32_t poll = nextPoll_;
             nextPoll_ += kPollInterval;
-            const bool exact = pollMoves(poll);
-            if (exact) exactUntil_ = poll + kLag;
-            for (int k = 0; k < kBandCount; ++k) queue_[queued_++] = {poll + kSkew * k, k, poll, exact};
+            const int moved = bandsMoved(poll);
+            if (moved != 0) exactUntil_ = poll + kLag;
+            for (int k = 0; k < kBandCount; ++k)
+                queue_[queued_++] = {poll + kSkew * k, k, poll, ((moved >> k) & 1) != 0};
         }
     }
 
-    // Whether any band's controls at the poll on `frame` differ from its
-    // caches. Four polls are compared at once, control by control; when
-    // none of them moved, the three after it need no look either.
-    bool pollMoves(int32_t frame) {
-        if (frame < stillUntil_) return false;
+    // The bands (bit k for band k + 1) whose controls at the poll on `frame`
+    // differ from their caches: only those take the poll as defined. When
+    // none did, the three polls after it are compared at once, control by
+    // control, and when none of them moved either, they need no look of
+    // their own.
+    int bandsMoved(int32_t frame) {
+        if (frame < stillUntil_) return 0;
         const int32_t at = place_.controlIndex + (frame - firstPoll_);
+        const Module& m = place_.module;
+        // This poll first: where a control is modulated it moves at every
+        // poll, and nothing further need be read.
+        int moved = 0;
+        for (int k = 0; k < kBandCount; ++k)
+            if (!controlsAsCached(m, k, place_.controls, at)) moved |= 1 << k;
+        if (moved != 0) return moved;
         const int32_t last = n_ - 2 - frame;  // polls past the stretch's last step are not read
         const int32_t second = last >= kPollInterval ? kPollInterval : 0;
         const int32_t third = last >= 2 * kPollInterval ? 2 * kPollInterval : 0;
         const int32_t fourth = last >= 3 * kPollInterval ? 3 * kPollInterval : 0;
-        const Module& m = place_.module;
         __m128 same = _mm_castsi128_ps(_mm_set1_epi32(-1));
         for (int k = 0; k < kBandCount; ++k) {
             const float cached[4] = {m.cachedFreq[k], m.cachedGain[k], m.cachedQ[k], m.cachedType[k]};
@@ -356,13 +373,8 @@ private:
                 same = _mm_and_ps(same, _mm_cmpeq_ps(now, _mm_set1_ps(cached[c])));
             }
         }
-        if (_mm_movemask_ps(same) == 0xF) {
-            stillUntil_ = frame + 3 * kPollInterval + 1;
-            return false;
-        }
-        for (int k = 0; k < kBandCount; ++k)
-            if (!controlsAsCached(m, k, place_.controls, at)) return true;
-        return false;
+        if (_mm_movemask_ps(same) == 0xF) stillUntil_ = frame + 3 * kPollInterval + 1;
+        return 0;
     }
 
     bool band1Rests(int32_t u) const {
@@ -445,8 +457,7 @@ private:
 
 }  // namespace
 
-int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
-                        int32_t eventCount) {
+int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const PollEvents& events) {
     // The recursions' state in locals for the stretch: stores to the lines
     // and the stage may alias anything in memory, so state kept there would
     // be reloaded after every one of them.
@@ -455,7 +466,7 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
     for (int k = 0; k < kBandCount; ++k) y1[k] = lanes.y1[k], y2[k] = lanes.y2[k];
     int32_t next = 0;
     int32_t u = from;
-    int32_t look = nextLook(lanes, u, to, events, next, eventCount);
+    int32_t look = nextLook(lanes, u, to, events, next);
     for (; u < to; ++u) {
         // Most steps need no look at all: no band flushes, band 1's frame
         // may not be skipped, and no band polls.
@@ -465,11 +476,11 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
             if ((marks & kMaySkip) &&
                 resting(y1[0], y2[0], line(lanes, 0, u + 1), line(lanes, 0, u), lanes.offset))
                 break;
-            if (next < eventCount && events[next].step == u) {
+            if (next < events.count && events.at[next].step == u + events.base) {
                 // The band is picked by constant indices only: an array
                 // indexed at run time would have to live in memory through
                 // the loop.
-                const BandPollEvent& e = events[next];
+                const BandPollEvent& e = events.at[next];
                 bool quiet = !e.exact;
 #pragma GCC unroll 5
                 for (int k = 0; k < kBandCount; ++k)
@@ -479,7 +490,7 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Ba
                 ++next;
             }
             // In silence every step is marked.
-            look = lanes.marked[u + 1] != 0 ? u + 1 : nextLook(lanes, u + 1, to, events, next, eventCount);
+            look = lanes.marked[u + 1] != 0 ? u + 1 : nextLook(lanes, u + 1, to, events, next);
         }
 #pragma GCC unroll 5
         for (int k = 0; k < kBandCount; ++k) {

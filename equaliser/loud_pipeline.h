@@ -140,7 +140,7 @@ inline int32_t firstMarked(const PipelineLanes& lanes, int32_t from, int32_t end
 }
 
 // Before chunk step `step`, band `band` takes its part of the poll on
-// `frame`. When no control of the poll moved (`exact` false) it needs no
+// `frame`. When none of its own controls moved (`exact` false) it needs no
 // work unless a delay value has reached the runaway bound; otherwise it
 // polls as the loop defines.
 struct BandPollEvent {
@@ -152,20 +152,26 @@ struct BandPollEvent {
 
 // Where the steady steps from `from` must look next: a marked step or the
 // next band poll event's, at most `to`.
-inline int32_t nextLook(const PipelineLanes& lanes, int32_t from, int32_t to,
-                        const BandPollEvent* events, int32_t next, int32_t eventCount) {
-    const int32_t end = next < eventCount && events[next].step < to ? events[next].step : to;
-    return firstMarked(lanes, from, end);
+// The events from the one a run of steady steps comes to first, in order,
+// with their steps counted from `base` steps before the run's chunk step 0.
+struct PollEvents {
+    const BandPollEvent* at;
+    int32_t count;
+    int32_t base;
+};
+
+inline int32_t nextLook(const PipelineLanes& lanes, int32_t from, int32_t to, const PollEvents& events,
+                        int32_t next) {
+    const int32_t step = next < events.count ? events.at[next].step - events.base : to;
+    return firstMarked(lanes, from, step < to ? step : to);
 }
 
 // Chunk steps [from, to), every band at work. Stops early before a step
 // whose frame may be skipped while band 1 rests (then the others may rest
 // too), or at which a band must poll as defined (the caller takes that step
 // band by band); returns the step it stopped before.
-int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
-                        int32_t eventCount);
-int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const BandPollEvent* events,
-                       int32_t eventCount);
+int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const PollEvents& events);
+int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const PollEvents& events);
 
 struct PipelinePlace {
     Module& module;
