@@ -127,8 +127,9 @@ void designCached(BandFilter& f, int32_t type, float freqHz, float width, float 
     if (freqChanged) {
         f.lastFreq = clampInput(freqHz, kMinFreqHz, kMaxFreqHz);
         f.w0 = guardW0(static_cast<double>(f.lastFreq) * radiansPerHertz);
-        f.sinW0 = eq::dmath::sin(f.w0);
-        f.cosW0 = eq::dmath::cos(f.w0);
+        const eq::dmath::SinCos sc = eq::dmath::sincos(f.w0);
+        f.sinW0 = sc.sin;
+        f.cosW0 = sc.cos;
     }
     const bool widthChanged = freqChanged || !(width == f.lastWidth);
     if (widthChanged) {
@@ -163,8 +164,9 @@ void designCached(BandFilter& f, int32_t type, float freqHz, float width, float 
 void designDirect(BandFilter& f, int32_t type, float freqHz, float width) {
     const float clampedHz = clampInput(freqHz, kMinFreqHz, kMaxFreqHz);
     f.w0 = guardW0(static_cast<double>(clampedHz) * radiansPerHertz);
-    f.sinW0 = eq::dmath::sin(f.w0);
-    f.cosW0 = eq::dmath::cos(f.w0);
+    const eq::dmath::SinCos sc = eq::dmath::sincos(f.w0);
+    f.sinW0 = sc.sin;
+    f.cosW0 = sc.cos;
     f.alpha = bandwidthTerm(width, f.w0, f.sinW0);
     const bool inputsAreNumbers = !std::isnan(clampedHz) && !std::isnan(width) && std::isfinite(f.w0);
     const double c = f.cosW0;

@@ -133,27 +133,53 @@ Reduced reduce(double x) {
     return {r, 0.0, static_cast<int>(turns & 3)};
 }
 
-// sin(high + low) for |high| <= pi/4, low below half an ulp of high.
-double sinKernel(double high, double low) {
-    const double z = high * high;
-    const double series =
-        kSin3 + z * (kSin5 + z * (kSin7 + z * (kSin9 + z * (kSin11 + z * (kSin13 + z * (kSin15 + z * kSin17))))));
-    // sin(h + l) = sin(h) + l cos(h) to within l^2.
-    return high + ((high * z) * series + low * (1.0 - 0.5 * z));
-}
+// Two doubles side by side, each lane doing exactly the scalar arithmetic:
+// sine and cosine evaluate their series together.
+#if defined(__SSE2__)
+struct Lanes {
+    __m128d v;
+};
+inline Lanes lanes(double first, double second) { return {_mm_set_pd(second, first)}; }
+inline Lanes operator+(Lanes a, Lanes b) { return {_mm_add_pd(a.v, b.v)}; }
+inline Lanes operator*(Lanes a, Lanes b) { return {_mm_mul_pd(a.v, b.v)}; }
+inline double first(Lanes a) { return _mm_cvtsd_f64(a.v); }
+inline double second(Lanes a) { return _mm_cvtsd_f64(_mm_unpackhi_pd(a.v, a.v)); }
+#else
+struct Lanes {
+    double a, b;
+};
+inline Lanes lanes(double first, double second) { return {first, second}; }
+inline Lanes operator+(Lanes x, Lanes y) { return {x.a + y.a, x.b + y.b}; }
+inline Lanes operator*(Lanes x, Lanes y) { return {x.a * y.a, x.b * y.b}; }
+inline double first(Lanes x) { return x.a; }
+inline double second(Lanes x) { return x.b; }
+#endif
 
-// cos(high + low) for |high| <= pi/4.
-double cosKernel(double high, double low) {
+// sin(high + low) and cos(high + low) for |high| <= pi/4, low below half an
+// ulp of high. The two series are summed in Estrin's order (pairs, then
+// pairs of pairs), which waits on fewer products in turn than Horner's.
+
+SinCos kernels(double high, double low) {
     double zLow;
     const double z = twoProduct(high, high, zLow);
-    const double series =
-        kCos4 + z * (kCos6 + z * (kCos8 + z * (kCos10 + z * (kCos12 + z * (kCos14 + z * (kCos16 + z * kCos18))))));
+    const Lanes zz = lanes(z, z);
+    const Lanes z2 = zz * zz;
+    const Lanes z4 = z2 * z2;
+    const Lanes e0 = lanes(kSin3, kCos4) + lanes(kSin5, kCos6) * zz;
+    const Lanes e1 = lanes(kSin7, kCos8) + lanes(kSin9, kCos10) * zz;
+    const Lanes e2 = lanes(kSin11, kCos12) + lanes(kSin13, kCos14) * zz;
+    const Lanes e3 = lanes(kSin15, kCos16) + lanes(kSin17, kCos18) * zz;
+    const Lanes series = (e0 + e1 * z2) + (e2 + e3 * z2) * z4;
+    SinCos r;
+    // sin(h + l) = sin(h) + l cos(h) to within l^2.
+    r.sin = high + ((high * z) * first(series) + low * (1.0 - 0.5 * z));
     // 1 - z/2 carries its own rounding error (z/2 is at most 0.31), so the
-    // result is rounded once, at the end.
+    // cosine is rounded once, at the end.
     const double halfZ = 0.5 * z;
     const double head = 1.0 - halfZ;
     const double headError = (1.0 - head) - halfZ;
-    return head + (headError + (((z * z) * series - 0.5 * zLow) - high * low));
+    r.cos = head + (headError + (((z * z) * second(series) - 0.5 * zLow) - high * low));
+    return r;
 }
 
 constexpr double kTiny = 1.0 / 134217728.0;  // 2^-27: sin x rounds to x, cos x to 1
@@ -186,9 +212,11 @@ Pair expKernel(double high, double low) {
     constexpr double k11 = 1.0 / 39916800, k12 = 1.0 / 479001600, k13 = 1.0 / 6227020800.0;
     constexpr double k14 = 1.0 / 87178291200.0;
     const double r = high;
+    // Estrin's order: pairs, pairs of pairs and so on.
+    const double r2 = r * r, r4 = r2 * r2, r8 = r4 * r4;
     const double series =
-        k2 + r * (k3 + r * (k4 + r * (k5 + r * (k6 + r * (k7 + r * (k8 + r * (k9 + r * (k10 +
-        r * (k11 + r * (k12 + r * (k13 + r * k14)))))))))));
+        (((k2 + k3 * r) + (k4 + k5 * r) * r2) + ((k6 + k7 * r) + (k8 + k9 * r) * r2) * r4) +
+        (((k10 + k11 * r) + (k12 + k13 * r) * r2) + k14 * r4) * r8;
     Pair e;
     twoSum(1.0, r, e.value, e.error);
     // e^(h + l) = e^h (1 + l) to within l^2.
@@ -239,29 +267,21 @@ Pair expPairOf(double x) {
 
 }  // namespace
 
-double sin(double x) {
-    if (!isNumberOrInfinity(x) || magnitude(x) == kInfinity) return x - x;  // NaN
-    if (magnitude(x) < kTiny) return x;
+SinCos sincos(double x) {
+    if (!isNumberOrInfinity(x) || magnitude(x) == kInfinity) return {x - x, x - x};  // NaN
+    if (magnitude(x) < kTiny) return {x, 1.0};
     const Reduced r = reduce(x);
+    const SinCos k = kernels(r.high, r.low);
     switch (r.quadrant) {
-        case 0: return sinKernel(r.high, r.low);
-        case 1: return cosKernel(r.high, r.low);
-        case 2: return -sinKernel(r.high, r.low);
-        default: return -cosKernel(r.high, r.low);
+        case 0: return {k.sin, k.cos};
+        case 1: return {k.cos, -k.sin};
+        case 2: return {-k.sin, -k.cos};
+        default: return {-k.cos, k.sin};
     }
 }
 
-double cos(double x) {
-    if (!isNumberOrInfinity(x) || magnitude(x) == kInfinity) return x - x;  // NaN
-    if (magnitude(x) < kTiny) return 1.0;
-    const Reduced r = reduce(x);
-    switch (r.quadrant) {
-        case 0: return cosKernel(r.high, r.low);
-        case 1: return -sinKernel(r.high, r.low);
-        case 2: return -cosKernel(r.high, r.low);
-        default: return sinKernel(r.high, r.low);
-    }
-}
+double sin(double x) { return sincos(x).sin; }
+double cos(double x) { return sincos(x).cos; }
 
 double sinh(double x) {
     if (!isNumberOrInfinity(x)) return x;
@@ -277,10 +297,10 @@ double sinh(double x) {
         constexpr double k19 = 1.0 / 121645100408832000.0, k21 = 1.0 / 51090942171709440000.0;
         constexpr double k23 = 1.0 / 25852016738884976640000.0;
         constexpr double k25 = 1.0 / 15511210043330985984000000.0;
-        const double z = x * x;
+        const double z = x * x, z2 = z * z, z4 = z2 * z2, z8 = z4 * z4;
         const double series =
-            k3 + z * (k5 + z * (k7 + z * (k9 + z * (k11 + z * (k13 + z * (k15 + z * (k17 +
-            z * (k19 + z * (k21 + z * (k23 + z * k25))))))))));
+            (((k3 + k5 * z) + (k7 + k9 * z) * z2) + ((k11 + k13 * z) + (k15 + k17 * z) * z2) * z4) +
+            ((k19 + k21 * z) + (k23 + k25 * z) * z2) * z8;
         return x + (x * z) * series;
     }
     if (size < 22.0) {

@@ -15,6 +15,11 @@ namespace eq::dmath {
 // [-1, 1] beyond, where no sample rate the module accepts can take a band.
 double sin(double x);
 double cos(double x);
+// Both at once (one reduction), the same bits as each alone.
+struct SinCos {
+    double sin, cos;
+};
+SinCos sincos(double x);
 
 double sinh(double x);
 
