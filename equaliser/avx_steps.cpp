@@ -112,14 +112,45 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
             // The pair is picked by constant indices only: an array indexed
             // at run time would have to live in memory through the loop.
             const BandPollEvent& e = events.at[next];
-            bool quiet = !e.exact;
+            // A design made ahead is taken here unless the band ran away,
+            // which a restart outside the loop deals with.
+            bool quiet = !e.exact || e.designed;
 #pragma GCC unroll 2
             for (int p = 0; p < kPairs; ++p)
                 if (p == e.band / 2 && quiet)
-                    quiet = withinBound(y1[p], y2[p], v1[p], v2[p], e.band % 2);
+                    quiet = e.clears || withinBound(y1[p], y2[p], v1[p], v2[p], e.band % 2);
             if (e.band == kAlone && quiet)
-                quiet = withinBound(z1, z2, line(lanes, kAlone, u + 1), line(lanes, kAlone, u));
+                quiet = e.clears || withinBound(z1, z2, line(lanes, kAlone, u + 1), line(lanes, kAlone, u));
             if (!quiet) break;  // the band polls as defined, outside the loop
+            if (e.designed) {
+                const int k = e.band;
+                lanes.b0[k] = _mm_set1_pd(e.b0);
+                lanes.b1[k] = _mm_set1_pd(e.b1);
+                lanes.b2[k] = _mm_set1_pd(e.b2);
+                lanes.a1[k] = _mm_set1_pd(e.a1);
+                lanes.a2[k] = _mm_set1_pd(e.a2);
+                if (e.clears) line(lanes, k, u + 1) = line(lanes, k, u) = _mm_setzero_pd();
+#pragma GCC unroll 2
+                for (int p = 0; p < kPairs; ++p)
+                    if (p == k / 2) {
+                        b0[p] = pairOf(lanes.b0, p);
+                        b1[p] = pairOf(lanes.b1, p);
+                        b2[p] = pairOf(lanes.b2, p);
+                        a1[p] = pairOf(lanes.a1, p);
+                        a2[p] = pairOf(lanes.a2, p);
+                        if (e.clears) {
+                            // Keeps the other band of the pair.
+                            const __m128d none = _mm_setzero_pd();
+                            const __m128d all = _mm_castsi128_pd(_mm_set1_epi32(-1));
+                            const __m256d mask = k % 2 == 0 ? join(none, all) : join(all, none);
+                            y1[p] = _mm256_and_pd(y1[p], mask);
+                            y2[p] = _mm256_and_pd(y2[p], mask);
+                            v1[p] = _mm256_and_pd(v1[p], mask);
+                            v2[p] = _mm256_and_pd(v2[p], mask);
+                        }
+                    }
+                if (k == kAlone && e.clears) z1 = z2 = _mm_setzero_pd();
+            }
             ++next;
         }
         const int32_t ahead = u + kHistory + kSkew;

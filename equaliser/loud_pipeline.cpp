@@ -1,5 +1,6 @@
 #include "equaliser/loud_pipeline.h"
 
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 
@@ -217,7 +218,7 @@ private:
                 ++u;
                 continue;
             }
-            lookAhead(t, chunk + count);
+            lookAhead(t, chunk, chunk + count);
             int32_t end = count;
             // Never past a poll not looked at yet.
             for (int32_t limit : {n_ - 1, nextPoll_})
@@ -244,7 +245,12 @@ private:
                     // and no delay value's being finite or within the
                     // runaway bound, and a restart's zeros flush to zeros.)
                     const BandPollEvent& e = queue_[done_++];
-                    pollBand(e.band, chunk + u - kSkew * e.band, u);
+                    if (e.designed)
+                        takeDesign(e, u);
+                    else if (e.exact)
+                        pollBand(e.band, chunk + u - kSkew * e.band, u);
+                    else
+                        restartIfRunAway(e.band, u);
                 }
             }
         }
@@ -326,7 +332,7 @@ private:
     // nothing further is looked at: its redesigns change the caches a later
     // poll is compared with. It is taken before band 1 reaches the next poll,
     // which is looked at then.
-    void lookAhead(int32_t t, int32_t until) {
+    void lookAhead(int32_t t, int32_t chunk, int32_t until) {
         if (done_ == queued_) {
             done_ = queued_ = 0;
         } else if (queued_ + kBandCount > kMaxEvents) {
@@ -339,10 +345,76 @@ private:
             const int32_t poll = nextPoll_;
             nextPoll_ += kPollInterval;
             const int moved = bandsMoved(poll);
-            if (moved != 0) exactUntil_ = poll + kLag;
-            for (int k = 0; k < kBandCount; ++k)
-                queue_[queued_++] = {poll + kSkew * k, k, poll, ((moved >> k) & 1) != 0};
+            const bool early = moved != 0 && reachedForSure(t, chunk, until, poll);
+            if (moved != 0 && !early) exactUntil_ = poll + kLag;
+            for (int k = 0; k < kBandCount; ++k) {
+                BandPollEvent& e = queue_[queued_++];
+                e = {poll + kSkew * k, k, poll, ((moved >> k) & 1) != 0};
+                if (early && e.exact) designEarly(e);
+            }
         }
+    }
+
+    // Whether every band surely takes the poll on `frame` in the steady
+    // steps of this chunk, from step t on: its last band's step lies before
+    // the chunk's end and the stretch's last frame, and no frame before it
+    // may be skipped (where band 1 might rest, the stretch may end).
+    bool reachedForSure(int32_t t, int32_t chunk, int32_t until, int32_t frame) const {
+        const int32_t last = frame + kLag;
+        if (last >= until || last >= n_ - 1) return false;
+        for (int32_t u = t - chunk; u <= last - chunk; ++u)
+            if (lanes_.marked[u] & kMaySkip) return false;
+        return true;
+    }
+
+    // The design half of band e.band's poll, made now: the caches and the
+    // band's design move on to the poll's controls, and the event keeps the
+    // coefficients for the band's step (later polls looked at ahead may
+    // redesign the band again before then).
+    void designEarly(BandPollEvent& e) {
+        Module& m = place_.module;
+        const BandRedesign r =
+            redesignBand(m, e.band, place_.controls, place_.controlIndex + (e.frame - firstPoll_));
+        const BandFilter& f = *m.bands[e.band];
+        e.designed = r.redesigned;
+        e.clears = r.typeChanged;
+        e.b0 = f.b0, e.b1 = f.b1, e.b2 = f.b2, e.a1 = f.a1, e.a2 = f.a2;
+    }
+
+    // Band e.band takes a design made ahead, at chunk step u before its
+    // section: the new coefficients, cleared delay values after a type
+    // change, and a restart where its delay values ran away, as a poll
+    // there would give them.
+    void takeDesign(const BandPollEvent& e, int32_t u) {
+        const int k = e.band;
+        lanes_.b0[k] = _mm_set1_pd(e.b0);
+        lanes_.b1[k] = _mm_set1_pd(e.b1);
+        lanes_.b2[k] = _mm_set1_pd(e.b2);
+        lanes_.a1[k] = _mm_set1_pd(e.a1);
+        lanes_.a2[k] = _mm_set1_pd(e.a2);
+        __m128d& x1 = line(lanes_, k, u + 1);
+        __m128d& x2 = line(lanes_, k, u);
+        if (e.clears) {
+            lanes_.y1[k] = lanes_.y2[k] = x1 = x2 = _mm_setzero_pd();
+            return;
+        }
+        restartIfRunAway(k, u);
+    }
+
+    // A band whose controls did not move at its poll (looked at ahead,
+    // against the caches as the polls before it left them: a later poll's
+    // design made ahead may have moved them on since) only restarts if its
+    // delay values ran away, with the coefficients it runs on finite.
+    void restartIfRunAway(int k, int32_t u) {
+        __m128d& x1 = line(lanes_, k, u + 1);
+        __m128d& x2 = line(lanes_, k, u);
+        if (withinBound(lanes_.y1[k], lanes_.y2[k], x1, x2)) return;
+        const double coefficients[] = {_mm_cvtsd_f64(lanes_.b0[k]), _mm_cvtsd_f64(lanes_.b1[k]),
+                                       _mm_cvtsd_f64(lanes_.b2[k]), _mm_cvtsd_f64(lanes_.a1[k]),
+                                       _mm_cvtsd_f64(lanes_.a2[k])};
+        for (double c : coefficients)
+            if (!std::isfinite(c)) return;
+        lanes_.y1[k] = lanes_.y2[k] = x1 = x2 = _mm_setzero_pd();
     }
 
     // The bands (bit k for band k + 1) whose controls at the poll on `frame`
@@ -481,12 +553,28 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Po
                 // indexed at run time would have to live in memory through
                 // the loop.
                 const BandPollEvent& e = events.at[next];
-                bool quiet = !e.exact;
+                // A design made ahead is taken here unless the band ran
+                // away, which a restart outside the loop deals with.
+                bool quiet = !e.exact || e.designed;
 #pragma GCC unroll 5
                 for (int k = 0; k < kBandCount; ++k)
                     if (k == e.band && quiet)
-                        quiet = withinBound(y1[k], y2[k], line(lanes, k, u + 1), line(lanes, k, u));
+                        quiet = e.clears || withinBound(y1[k], y2[k], line(lanes, k, u + 1), line(lanes, k, u));
                 if (!quiet) break;  // the band polls as defined, outside the loop
+                if (e.designed) {
+                    const int k = e.band;
+                    lanes.b0[k] = _mm_set1_pd(e.b0);
+                    lanes.b1[k] = _mm_set1_pd(e.b1);
+                    lanes.b2[k] = _mm_set1_pd(e.b2);
+                    lanes.a1[k] = _mm_set1_pd(e.a1);
+                    lanes.a2[k] = _mm_set1_pd(e.a2);
+                    if (e.clears) {
+                        line(lanes, k, u + 1) = line(lanes, k, u) = _mm_setzero_pd();
+#pragma GCC unroll 5
+                        for (int j = 0; j < kBandCount; ++j)
+                            if (j == k) y1[j] = y2[j] = _mm_setzero_pd();
+                    }
+                }
                 ++next;
             }
             // In silence every step is marked.

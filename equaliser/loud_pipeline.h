@@ -143,12 +143,23 @@ inline int32_t firstMarked(const PipelineLanes& lanes, int32_t from, int32_t end
 // `frame`. When none of its own controls moved (`exact` false) it needs no
 // work unless a delay value has reached the runaway bound; otherwise it
 // polls as the loop defines.
+//
+// A redesign depends on the controls and the band's design alone, never on
+// its delay values, so where the stretch is sure to reach the poll it is
+// made as soon as the poll is looked at (`designed`): the processor works it
+// out while the steps before it run, and the band only takes the new
+// coefficients at its step, clears its delay values if the type changed
+// (`clears`), and restarts if they ran away.
 struct BandPollEvent {
     int32_t step;
     int32_t band;
     int32_t frame;
     bool exact;
+    bool designed = false;
+    bool clears = false;
+    double b0 = 0.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
 };
+
 
 // Where the steady steps from `from` must look next: a marked step or the
 // next band poll event's, at most `to`.

@@ -10,23 +10,29 @@ namespace eq {
 // polls: it restarts from silence instead, as a band gone non-finite does
 // (kMaxDelayMagnitude, 2^40, in process_steps.h).
 
-bool pollBand(Module& m, int band, float* const* controlPins, int32_t controlIndex) {
+BandRedesign redesignBand(Module& m, int band, float* const* controlPins, int32_t controlIndex) {
+    BandRedesign r;
+    if (controlsAsCached(m, band, controlPins, controlIndex)) return r;
     float* const* controls = controlPins + 4 * band;
     const float freq = controls[CONTROL_FREQ][controlIndex];
     const float gain = controls[CONTROL_GAIN][controlIndex];
     const float q = controls[CONTROL_Q][controlIndex];
     const float type = controls[CONTROL_TYPE][controlIndex];
+    m.cachedFreq[band] = freq;
+    m.cachedGain[band] = gain;
+    m.cachedQ[band] = q;
+    m.cachedType[band] = type;
+    m.bandType[band] = toFilterType(type);
     BandFilter& filter = *m.bands[band];
-    bool changed = false;
-    if (!controlsAsCached(m, band, controlPins, controlIndex)) {
-        m.cachedFreq[band] = freq;
-        m.cachedGain[band] = gain;
-        m.cachedQ[band] = q;
-        m.cachedType[band] = type;
-        m.bandType[band] = toFilterType(type);
-        designBand(&filter, m.bandType[band], 10.0f * freq, 10.0f * q, 10.0f * gain);
-        changed = true;
-    }
+    r.redesigned = true;
+    r.typeChanged = m.bandType[band] != filter.type;
+    designBand(&filter, m.bandType[band], 10.0f * freq, 10.0f * q, 10.0f * gain);
+    return r;
+}
+
+bool pollBand(Module& m, int band, float* const* controlPins, int32_t controlIndex) {
+    bool changed = redesignBand(m, band, controlPins, controlIndex).redesigned;
+    BandFilter& filter = *m.bands[band];
     if (!delayValuesWithin(filter, kMaxDelayMagnitude) && coefficientsFinite(filter)) {
         clearDelayValues(filter);
         changed = true;

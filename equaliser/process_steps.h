@@ -155,6 +155,16 @@ inline bool controlsAsCached(const Module& m, int band, float* const* controlPin
            c[CONTROL_TYPE][controlIndex] == m.cachedType[band];
 }
 
+// The first half of one band's part of a poll: reads its four controls at
+// `controlIndex` and, when they differ from its caches, takes them up and
+// redesigns the band (which clears its delay values when the type changed).
+// It reads no delay value, so it may run before the band reaches the poll.
+struct BandRedesign {
+    bool redesigned = false;
+    bool typeChanged = false;
+};
+BandRedesign redesignBand(Module& module, int band, float* const* controlPins, int32_t controlIndex);
+
 // One band's part of a poll: the same reading, redesign and restart for
 // band `band` alone (bands never depend on each other's designs), so a
 // pipeline that runs the bands a frame apart can poll each band as its turn
