@@ -23,6 +23,15 @@ namespace eq {
 namespace {
 
 constexpr int kPairs = 2;  // bands 1 and 2, bands 3 and 4
+
+// Where there are sixteen vector registers the pairs' inputs before are
+// carried from step to step; the 32-bit build's eight hold only the
+// recursions' own state, and it reads them from the lines again.
+#if defined(__i386__)
+constexpr bool kCarryInputs = false;
+#else
+constexpr bool kCarryInputs = true;
+#endif
 constexpr int kAlone = kBandCount - 1;
 
 QV_AVX inline __m256d join(__m128d low, __m128d high) {
@@ -47,6 +56,21 @@ QV_AVX inline __m256d linesAt(PipelineLanes& lanes, int p, int32_t index) {
 }
 
 QV_AVX inline __m256d magnitude(__m256d v) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), v); }
+
+// Pair p's input before at line `index`: carried in `values`, or read again.
+QV_AVX inline __m256d carried(PipelineLanes& lanes, const __m256d* values, int p, int32_t index) {
+    return kCarryInputs ? values[p] : linesAt(lanes, p, index);
+}
+
+// Pair p's coefficients side by side, where the steps read them.
+QV_AVX inline void storePairCoefficients(PipelineLanes& lanes, int p) {
+    double* c = &lanes.pairCoefficients[p][0][0];
+    _mm256_storeu_pd(c, pairOf(lanes.b0, p));
+    _mm256_storeu_pd(c + 4, pairOf(lanes.b1, p));
+    _mm256_storeu_pd(c + 8, pairOf(lanes.b2, p));
+    _mm256_storeu_pd(c + 12, pairOf(lanes.a1, p));
+    _mm256_storeu_pd(c + 16, pairOf(lanes.a2, p));
+}
 
 // Lanes to flush: none, the lower band's, the upper band's, both.
 alignas(32) const double kFlushMasks[4][4] = {
@@ -83,14 +107,9 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
     // Only the recursions' own state stays in registers through the loop;
     // inputs come from the lines and the coefficients from memory, which
     // they never leave, so nothing is written back to the stack per step.
-    __m256d b0[kPairs], b1[kPairs], b2[kPairs], a1[kPairs], a2[kPairs];
     __m256d y1[kPairs], y2[kPairs];
     for (int p = 0; p < kPairs; ++p) {
-        b0[p] = pairOf(lanes.b0, p);
-        b1[p] = pairOf(lanes.b1, p);
-        b2[p] = pairOf(lanes.b2, p);
-        a1[p] = pairOf(lanes.a1, p);
-        a2[p] = pairOf(lanes.a2, p);
+        storePairCoefficients(lanes, p);
         y1[p] = pairOf(lanes.y1, p);
         y2[p] = pairOf(lanes.y2, p);
     }
@@ -107,7 +126,7 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
         // Most steps are not marked: no band flushes, and band 1's frame
         // may not be skipped.
         const int marks = lanes.marked[u];
-        if (__builtin_expect(marks & kMaySkip, 0) && lowRests(y1[0], y2[0], v1[0], v2[0], lanes.offset)) break;
+        if (__builtin_expect(marks & kMaySkip, 0) && lowRests(y1[0], y2[0], carried(lanes, v1, 0, u + 1), carried(lanes, v2, 0, u), lanes.offset)) break;
         if (next < events.count && events.at[next].step == u + events.base) {
             // The pair is picked by constant indices only: an array indexed
             // at run time would have to live in memory through the loop.
@@ -118,7 +137,8 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
 #pragma GCC unroll 2
             for (int p = 0; p < kPairs; ++p)
                 if (p == e.band / 2 && quiet)
-                    quiet = e.clears || withinBound(y1[p], y2[p], v1[p], v2[p], e.band % 2);
+                    quiet = e.clears ||
+                            withinBound(y1[p], y2[p], carried(lanes, v1, p, u + 1), carried(lanes, v2, p, u), e.band % 2);
             if (e.band == kAlone && quiet)
                 quiet = e.clears || withinBound(z1, z2, line(lanes, kAlone, u + 1), line(lanes, kAlone, u));
             if (!quiet) break;  // the band polls as defined, outside the loop
@@ -130,14 +150,10 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
                 lanes.a1[k] = _mm_set1_pd(e.a1);
                 lanes.a2[k] = _mm_set1_pd(e.a2);
                 if (e.clears) line(lanes, k, u + 1) = line(lanes, k, u) = _mm_setzero_pd();
+                if (k != kAlone) storePairCoefficients(lanes, k / 2);
 #pragma GCC unroll 2
                 for (int p = 0; p < kPairs; ++p)
                     if (p == k / 2) {
-                        b0[p] = pairOf(lanes.b0, p);
-                        b1[p] = pairOf(lanes.b1, p);
-                        b2[p] = pairOf(lanes.b2, p);
-                        a1[p] = pairOf(lanes.a1, p);
-                        a2[p] = pairOf(lanes.a2, p);
                         if (e.clears) {
                             // Keeps the other band of the pair.
                             const __m128d none = _mm_setzero_pd();
@@ -156,8 +172,8 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
         const int32_t ahead = u + kHistory + kSkew;
 #pragma GCC unroll 2
         for (int p = 0; p < kPairs; ++p) {
-            __m256d x1 = v1[p];
-            __m256d x2 = v2[p];
+            __m256d x1 = carried(lanes, v1, p, u + 1);
+            __m256d x2 = carried(lanes, v2, p, u);
             if (__builtin_expect(marks & kSomeBandFlushes, 0)) {
                 const int32_t lowAt = flushIndex(2 * p, u);
                 const int32_t highAt = flushIndex(2 * p + 1, u);
@@ -180,16 +196,16 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
                 _mm256_storeu_pd(slots(lanes, 2 * p, u + 1), x1);
             }
             // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, in that order, per lane.
+            const double* const c = &lanes.pairCoefficients[p][0][0];
             const __m256d x = linesAt(lanes, p, u + 2);
-            __m256d y = _mm256_mul_pd(b0[p], x);
-            y = _mm256_add_pd(y, _mm256_mul_pd(b1[p], x1));
-            y = _mm256_add_pd(y, _mm256_mul_pd(b2[p], x2));
-            y = _mm256_sub_pd(y, _mm256_mul_pd(a1[p], y1[p]));
-            y = _mm256_sub_pd(y, _mm256_mul_pd(a2[p], y2[p]));
+            __m256d y = _mm256_mul_pd(_mm256_loadu_pd(c), x);
+            y = _mm256_add_pd(y, _mm256_mul_pd(_mm256_loadu_pd(c + 4), x1));
+            y = _mm256_add_pd(y, _mm256_mul_pd(_mm256_loadu_pd(c + 8), x2));
+            y = _mm256_sub_pd(y, _mm256_mul_pd(_mm256_loadu_pd(c + 12), y1[p]));
+            y = _mm256_sub_pd(y, _mm256_mul_pd(_mm256_loadu_pd(c + 16), y2[p]));
             y2[p] = y1[p];
             y1[p] = y;
-            v2[p] = x1;
-            v1[p] = x;
+            if (kCarryInputs) v2[p] = x1, v1[p] = x;
             // The signal between bands is a float: round each lane and widen
             // it again, for the band after each of the pair.
             _mm256_storeu_pd(slots(lanes, 2 * p + 1, ahead), _mm256_cvtps_pd(_mm256_cvtpd_ps(y)));

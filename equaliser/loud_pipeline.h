@@ -50,6 +50,10 @@ struct PipelineLanes {
     __m128d b0[kBandCount], b1[kBandCount], b2[kBandCount], a1[kBandCount], a2[kBandCount];
     __m128d y1[kBandCount], y2[kBandCount];
     __m128d offset;  // the flush's denormal offset, on both lanes
+    // The AVX steps' coefficients, bands 1 and 2, then 3 and 4, side by side
+    // (b0, b1, b2, a1, a2 of the pair), read from memory at every step: held
+    // in registers as well, they would crowd out the recursions' state.
+    alignas(32) double pairCoefficients[2][5][4];
     alignas(32) __m128d signal[kSignalLength][kSlotsPerIndex];
     alignas(16) float stage[2 * kLastChunk];
     uint8_t flush[kLastChunk + kLag + 1];  // one more frame before: whether it flushed too

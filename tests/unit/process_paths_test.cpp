@@ -43,8 +43,9 @@ enum class Loud {
     ControlMovesOnce,
     RunawayBand,
     NaNBurst,
-    RingDown,     // silence after 1000 frames, the output places letting it through
-    SoundReturns  // the same, and noise again from frame 20000
+    RingDown,            // silence after 1000 frames, the output places letting it through
+    SoundReturns,        // the same, and noise again from frame 20000
+    RunawayWhileMoving   // band 3 ran away, and every band's controls move at every poll
 };
 
 constexpr int32_t kSoundStops = 1000;
@@ -82,6 +83,10 @@ const LoudCase kLoudCases[] = {
     // The bands ring down to rest, and the silence is skipped from the very
     // frame the definition skips it; sound resumes from the state the
     // silence left.
+    // Designs made ahead of the poll: a band that ran away restarts as it
+    // takes its new design, and type changes clear the delay values.
+    {"a band ran away while the controls move", Loud::RunawayWhileMoving, 5, 0, 1000, false},
+    {"a band ran away while the controls move, in place", Loud::RunawayWhileMoving, 30, 2, 700, true},
     {"a ring-down to rest", Loud::RingDown, 32, 0, 20000, false},
     {"a ring-down to rest, in place, counter 3", Loud::RingDown, 3, 1, 20000, true},
     {"sound returns after rest", Loud::SoundReturns, 17, 0, 24000, false},
@@ -112,7 +117,7 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
     Rng rng(static_cast<uint64_t>(c.count) * 31 + static_cast<uint64_t>(c.kind));
     fillNoise(a, PIN_INPUT1, rng, 0.9f);
     fillNoise(a, PIN_INPUT2, rng, 0.9f);
-    if (c.kind == Loud::ControlsMoveAtEveryPoll) {
+    if (c.kind == Loud::ControlsMoveAtEveryPoll || c.kind == Loud::RunawayWhileMoving) {
         for (int band = 0; band < kBandCount; ++band)
             for (size_t i = 0; i < length; ++i) {
                 const float step = static_cast<float>(i);
@@ -147,7 +152,7 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
     fast.process(0, 1);
     reference.processSampleBySample(0, 1);
     fast->pollCounter = reference->pollCounter = c.counter;
-    if (c.kind == Loud::RunawayBand)
+    if (c.kind == Loud::RunawayBand || c.kind == Loud::RunawayWhileMoving)
         for (TestModule* module : {&fast, &reference}) {
             // Band 3 pumped beyond any signal: it restarts at the run's first poll.
             BandFilter& band = *(*module)->bands[2];
