@@ -18,21 +18,39 @@ cmake --build --preset native --target process_bench
 for path in "${paths[@]}"; do
   echo
   echo "== native, $path path"
-  # Repetitions interleaved at random and the least time of each kept: on
-  # a shared machine other work only ever adds time, and it falls on every
-  # benchmark alike.
-  QUORVANE_KERNEL=$path build/native/bench/process_bench --benchmark_repetitions=9 \
-    --benchmark_enable_random_interleaving=true --benchmark_min_time=0.2 "$@"
+  # Many short repetitions interleaved at random and the least time of each
+  # kept: on a shared machine other work only ever adds time, comes and goes
+  # within seconds, and falls on every benchmark alike.
+  QUORVANE_KERNEL=$path build/native/bench/process_bench --benchmark_repetitions=25 \
+    --benchmark_enable_random_interleaving=true --benchmark_min_time=0.05 "$@"
 done
 
 cmake --preset windows >/dev/null
+cmake --build --preset native --target silence_timing
 cmake --build --preset windows --target silence_timing quorvane_dll_runner
 # One wine server and the prefix's services for all runs, their chatter in
 # the prefix's log; stopped at the end.
 build/windows/run-32bit --prepare
 trap 'build/windows/run-32bit --stop' EXIT
+runner=$(build/windows/run-32bit --which)
 for path in "${paths[@]}"; do
   echo
-  echo "== the shipped 32-bit DLL ($(build/windows/run-32bit --which)), $path path"
+  echo "== the shipped 32-bit DLL ($runner), $path path"
   (cd build/windows && QUORVANE_KERNEL=$path ./run-32bit bench/silence_timing.exe Quorvane.dll)
+done
+[ "$runner" = wine ] || exit 0
+
+# The DLL against the native library through the same timing program: three
+# runs of each in turn per path, the least loud-noise time of each kept.
+loud() { sed -n 's/.*loud noise \([0-9.]*\) ns.*/\1/p'; }
+for path in "${paths[@]}"; do
+  native=1e9 dll=1e9
+  for round in 1 2 3; do
+    n=$(QUORVANE_KERNEL=$path build/native/bench/silence_timing build/native/Quorvane.so | loud)
+    d=$(cd build/windows && QUORVANE_KERNEL=$path ./run-32bit bench/silence_timing.exe Quorvane.dll | loud)
+    native=$(awk -v a="$native" -v b="$n" 'BEGIN { print (b < a ? b : a) }')
+    dll=$(awk -v a="$dll" -v b="$d" 'BEGIN { print (b < a ? b : a) }')
+  done
+  awk -v p="$path" -v n="$native" -v d="$dll" \
+    'BEGIN { printf "%s path: DLL %.2f ns per frame, native %.2f: the DLL takes %.2f x the native time\n", p, d, n, d / n }'
 done
