@@ -144,11 +144,7 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
             if (!quiet) break;  // the band polls as defined, outside the loop
             if (e.designed) {
                 const int k = e.band;
-                lanes.b0[k] = _mm_set1_pd(e.b0);
-                lanes.b1[k] = _mm_set1_pd(e.b1);
-                lanes.b2[k] = _mm_set1_pd(e.b2);
-                lanes.a1[k] = _mm_set1_pd(e.a1);
-                lanes.a2[k] = _mm_set1_pd(e.a2);
+                takeCoefficients(lanes, e);
                 if (e.clears) line(lanes, k, u + 1) = line(lanes, k, u) = _mm_setzero_pd();
                 if (k != kAlone) storePairCoefficients(lanes, k / 2);
 #pragma GCC unroll 2

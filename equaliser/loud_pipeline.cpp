@@ -387,11 +387,7 @@ private:
     // there would give them.
     void takeDesign(const BandPollEvent& e, int32_t u) {
         const int k = e.band;
-        lanes_.b0[k] = _mm_set1_pd(e.b0);
-        lanes_.b1[k] = _mm_set1_pd(e.b1);
-        lanes_.b2[k] = _mm_set1_pd(e.b2);
-        lanes_.a1[k] = _mm_set1_pd(e.a1);
-        lanes_.a2[k] = _mm_set1_pd(e.a2);
+        takeCoefficients(lanes_, e);
         __m128d& x1 = line(lanes_, k, u + 1);
         __m128d& x2 = line(lanes_, k, u);
         if (e.clears) {
@@ -563,11 +559,7 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Po
                 if (!quiet) break;  // the band polls as defined, outside the loop
                 if (e.designed) {
                     const int k = e.band;
-                    lanes.b0[k] = _mm_set1_pd(e.b0);
-                    lanes.b1[k] = _mm_set1_pd(e.b1);
-                    lanes.b2[k] = _mm_set1_pd(e.b2);
-                    lanes.a1[k] = _mm_set1_pd(e.a1);
-                    lanes.a2[k] = _mm_set1_pd(e.a2);
+                    takeCoefficients(lanes, e);
                     if (e.clears) {
                         line(lanes, k, u + 1) = line(lanes, k, u) = _mm_setzero_pd();
 #pragma GCC unroll 5

@@ -165,6 +165,16 @@ struct BandPollEvent {
 };
 
 
+// Band e.band runs on the coefficients of a design made ahead.
+inline void takeCoefficients(PipelineLanes& lanes, const BandPollEvent& e) {
+    lanes.b0[e.band] = _mm_set1_pd(e.b0);
+    lanes.b1[e.band] = _mm_set1_pd(e.b1);
+    lanes.b2[e.band] = _mm_set1_pd(e.b2);
+    lanes.a1[e.band] = _mm_set1_pd(e.a1);
+    lanes.a2[e.band] = _mm_set1_pd(e.a2);
+}
+
+
 // Where the steady steps from `from` must look next: a marked step or the
 // next band poll event's, at most `to`.
 // The events from the one a run of steady steps comes to first, in order,
