@@ -1,5 +1,6 @@
 # The user's manual, docs/manual.md, as one self-contained HTML page (its
-# plots embedded), for both packages: the Windows zip and the tools' deb.
+# plots and its style sheet, docs/manual.css, embedded), for both packages:
+# the Windows zip and the tools' deb.
 # Sets QUORVANE_MANUAL_HTML and the target quorvane_manual, or leaves both
 # unset with a warning where pandoc is missing (scripts/setup.sh installs it).
 find_program(QUORVANE_PANDOC pandoc)
@@ -24,8 +25,9 @@ add_custom_command(OUTPUT ${QUORVANE_MANUAL_HTML}
   COMMAND ${QUORVANE_PANDOC} ${embed} --toc --toc-depth=2
           "--metadata=subtitle:Version ${PROJECT_VERSION}"
           --resource-path=${PROJECT_SOURCE_DIR}/docs
+          --css=${PROJECT_SOURCE_DIR}/docs/manual.css
           -o ${QUORVANE_MANUAL_HTML} ${PROJECT_SOURCE_DIR}/docs/manual.md
-  DEPENDS ${PROJECT_SOURCE_DIR}/docs/manual.md ${manual_plots}
+  DEPENDS ${PROJECT_SOURCE_DIR}/docs/manual.md ${PROJECT_SOURCE_DIR}/docs/manual.css ${manual_plots}
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/docs
   COMMENT "Manual: docs/manual.md to one HTML page"
   VERBATIM)

@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # Draws the manual's response plots (docs/response-*.png), one band of each
 # of the nine responses, measured from the running module by quorvane-render
-# at 48 kHz. Run it after a change to the filters and commit the plots.
+# at 48 kHz, drawn for the manual's column (tools/plot_response.py). Run it
+# after a change to the filters or the plotting script and commit the plots.
+#   scripts/manual-plots.sh              with the native preset's build
+#   scripts/manual-plots.sh BUILD-DIR    with a configured build of your own
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
-cmake --preset native >/dev/null
-cmake --build --preset native --target quorvane-render
-render=build/native/tools/quorvane-render
+build="${1:-}"
+if [ -z "$build" ]; then
+  cmake --preset native >/dev/null
+  build=build/native
+fi
+cmake --build "$build" --target quorvane-render -j2
+render="$build/tools/quorvane-render"
 
 # name  band setting (the settings the manual's captions describe)
 plots=(

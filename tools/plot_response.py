@@ -4,10 +4,21 @@
 usage: plot_response.py DATA IMAGE [FORMAT]
 
 DATA is tab-separated: a '# sample_rate<TAB>rate' line, a header line with the
-legend texts (frequency_hz, total, band 1: ..., band 5: ...), then one line
-per frequency with the levels in dB.
+legend texts (frequency_hz, total, then 'band N: ...' for each band that was
+set; bands not set are flat and not in the file), then one line per frequency
+with the levels in dB.
+
+The image is drawn for a page column of 720 pixels (the manual's) at 100 %
+zoom, so its text is as large as the page's small print: a PNG is 720
+pixels wide and shown one to one.
 """
+import re
 import sys
+
+WIDTH_INCHES = 7.2
+DPI = 100
+# One colour per band number, so a band keeps its colour from plot to plot.
+BAND_COLOURS = ["#1f77b4", "#d95f02", "#2ca02c", "#d62728", "#7b3fa0"]
 
 
 def main():
@@ -34,17 +45,22 @@ def main():
     freqs = table[:, 0]
     curves = table[:, 1:]
 
-    fig, ax = plt.subplots(figsize=(10, 6.2), dpi=110)
-    colours = ["#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd"]
-    for band in range(1, curves.shape[1]):
-        label = labels[band]
-        flat = label.endswith("flat (not set)")
-        ax.semilogx(freqs, curves[:, band], label=label, linewidth=1.0 if flat else 1.4,
-                    linestyle=":" if flat else "--", color="#999999" if flat else colours[(band - 1) % 5],
-                    zorder=3)
+    # Legend rows below the axes, two entries a row (a band's description
+    # takes up to about 300 pixels at this size); the figure grows with them
+    # so the axes keep their height.
+    columns = 1 if len(labels) == 1 else 2
+    rows = -(-len(labels) // columns)
+    plt.rcParams.update({"font.size": 10.5, "axes.titlesize": 11.5, "axes.labelsize": 11,
+                         "legend.fontsize": 10.5})
+    fig, ax = plt.subplots(figsize=(WIDTH_INCHES, 4.1 + 0.24 * rows), dpi=DPI)
+    for column in range(1, curves.shape[1]):
+        band = re.match(r"band (\d+)", labels[column])
+        colour = BAND_COLOURS[(int(band.group(1)) - 1) % len(BAND_COLOURS)] if band else "#777777"
+        ax.semilogx(freqs, curves[:, column], label=labels[column], linewidth=1.6, linestyle="--",
+                    color=colour, zorder=3)
     # The total underneath: where one band makes the whole response, its
     # dashes stay visible on it.
-    ax.semilogx(freqs, curves[:, 0], label=labels[0], color="black", linewidth=2.6, zorder=2)
+    ax.semilogx(freqs, curves[:, 0], label=labels[0], color="black", linewidth=2.8, zorder=2)
 
     nyquist = rate / 2
     ax.set_xlim(10, nyquist)
@@ -61,14 +77,18 @@ def main():
 
     ax.set_xlabel("frequency (Hz)")
     ax.set_ylabel("level (dB)")
-    ax.set_title(f"Quorvane response, measured from the module at {rate:g} Hz")
+    ax.set_title(f"Response measured from the module at {rate:g} Hz")
     ax.grid(True, which="major", alpha=0.5)
     ax.grid(True, which="minor", alpha=0.15)
     ax.axhline(0.0, color="#666666", linewidth=0.8)
-    # Below the axes, so the legend never hides a curve.
-    ax.legend(loc="upper center", bbox_to_anchor=(0.5, -0.12), ncol=3, fontsize=8.5, frameon=False)
+    # Below the axes, so the legend never hides a curve; the total first.
+    handles, names = ax.get_legend_handles_labels()
+    order = [len(names) - 1] + list(range(len(names) - 1))
+    ax.legend([handles[i] for i in order], [names[i] for i in order], loc="upper center",
+              bbox_to_anchor=(0.5, -0.13), ncol=columns, frameon=False, handlelength=2.6,
+              columnspacing=1.6)
     fig.tight_layout()
-    fig.savefig(image_path, format=image_format)
+    fig.savefig(image_path, format=image_format, dpi=DPI)
     return 0
 
 

@@ -313,9 +313,10 @@ bool plot(const Options& options, const Settings& settings, const Rendered& r, c
     char gainText[48] = "";
     if (options.gainDb != 0.0) std::snprintf(gainText, sizeof gainText, " (output gain %+g dB)", options.gainDb);
     std::vector<std::string> labels{std::string("total") + gainText};
+    // Bands not set are flat; naming them would crowd out the ones that act.
     for (int band = 0; band < kBandCount; ++band)
-        labels.push_back("band " + std::to_string(band + 1) + ": " +
-                         (settings.bands.given[band] ? describe(r.start[band]) : std::string("flat (not set)")));
+        labels.push_back(settings.bands.given[band] ? "band " + std::to_string(band + 1) + ": " + describe(r.start[band])
+                                                    : std::string());
     if (!plotResponse(response, labels, responsePath, image, &error) || !image->commit(&error)) {
         fail(error);
         return false;

@@ -55,7 +55,8 @@ bool runPlot(const std::string& data, const std::string& image, const std::strin
 }
 
 // Writes the measured curves as tab-separated columns with their legend texts
-// in the header, for the plotting script.
+// in the header, for the plotting script; a band without a label is left
+// out, so only what was set is drawn and named.
 bool writeResponseData(const std::string& path, const MeasuredResponse& response,
                        const std::vector<std::string>& labels, std::string* error) {
     FILE* out = std::fopen(path.c_str(), "w");
@@ -65,11 +66,13 @@ bool writeResponseData(const std::string& path, const MeasuredResponse& response
     }
     std::fprintf(out, "# sample_rate\t%.17g\n", response.sampleRate);
     std::fprintf(out, "frequency_hz");
-    for (const std::string& label : labels) std::fprintf(out, "\t%s", label.c_str());
+    for (const std::string& label : labels)
+        if (!label.empty()) std::fprintf(out, "\t%s", label.c_str());
     std::fprintf(out, "\n");
     for (size_t i = 0; i < response.frequencies.size(); ++i) {
         std::fprintf(out, "%.6f\t%.6f", response.frequencies[i], response.totalDb[i]);
-        for (const auto& band : response.bandDb) std::fprintf(out, "\t%.6f", band[i]);
+        for (size_t band = 0; band < response.bandDb.size(); ++band)
+            if (!labels[band + 1].empty()) std::fprintf(out, "\t%.6f", response.bandDb[band][i]);
         std::fprintf(out, "\n");
     }
     const bool ok = std::fclose(out) == 0;

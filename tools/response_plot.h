@@ -16,8 +16,9 @@ std::string plotFormatOf(const std::string& path);
 // Empty when plotting can run here; otherwise what is missing.
 std::string plottingUnavailable();
 
-// Draws `response` (curves labelled total, then band 1..5) into `image`,
-// a temporary output the caller commits.
+// Draws `response` (curves labelled total, then band 1..5; a band whose
+// label is empty is left out of the plot and its legend) into `image`, a
+// temporary output the caller commits.
 bool plotResponse(const MeasuredResponse& response, const std::vector<std::string>& labels,
                   const std::string& imageName, TempOutput* image, std::string* error);
 
