@@ -2,9 +2,12 @@
 // output gain, and band defaults that behave as cookbook filters elsewhere.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 #include "tools/preset.h"
 #include "tools/render_engine.h"
@@ -237,6 +240,48 @@ TEST(Automation, OfABandNotSetNamesTheDefaultItStartsFrom) {
     EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(),
                             [](const std::string& w) { return w.find("is not set") != std::string::npos; }),
               1);
+}
+
+// The plot names what acts: the total and the bands that were set. Bands not
+// set are flat and stay out of the data the plotting script draws (an
+// interpreter of the test's own keeps that data).
+TEST(ResponsePlot, HoldsTheTotalAndOnlyTheBandsThatWereSet) {
+    TempDir dir;
+    ASSERT_TRUE(toolstest::writeAudio(dir.file("in.wav"), toolstest::testSignal(1000, 2), 2, 48000));
+    writeText(dir.file("keep-data"), "#!/bin/sh\ncp \"$2\" \"$(dirname \"$0\")/data.tsv\" && : > \"$3\"\n");
+    ASSERT_EQ(chmod(dir.file("keep-data").c_str(), 0755), 0);
+    setenv("QUORVANE_PYTHON", dir.file("keep-data").c_str(), 1);
+    struct Case {
+        std::vector<std::string> args;
+        std::string header;
+    };
+    const std::vector<Case> cases{
+        {{"--gain", "-3"}, "frequency_hz\ttotal (output gain -3 dB)"},
+        {{"--band", "2=peaking,1kHz,1oct,+6dB", "--band", "5=highshelf,8kHz,q0.7,-3dB"},
+         "frequency_hz\ttotal\tband 2: peaking 1 kHz 1 oct +6 dB\tband 5: highshelf 8 kHz Q 0.7 -3 dB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        std::vector<std::string> args{"-q", "--response", "plot.png"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"in.wav", "out.wav"});
+        const toolstest::Run run = toolstest::runRender(args, dir.path());
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::istringstream data(toolstest::slurp(dir.file("data.tsv")));
+        std::string line;
+        std::getline(data, line);
+        EXPECT_EQ(line.compare(0, 14, "# sample_rate\t"), 0) << line;
+        std::getline(data, line);
+        EXPECT_EQ(line, c.header);
+        const auto columns = std::count(c.header.begin(), c.header.end(), '\t');
+        int rows = 0;
+        while (std::getline(data, line)) {
+            ++rows;
+            ASSERT_EQ(std::count(line.begin(), line.end(), '\t'), columns) << line;
+        }
+        EXPECT_GT(rows, 100);
+    }
+    unsetenv("QUORVANE_PYTHON");
 }
 
 // A band left unset is what the module makes of its default pins: a peaking
