@@ -175,20 +175,25 @@ struct SkippedRun {
 };
 
 SkippedRun skipped(const float* left, const float* right, float* out1, float* out2, int32_t limit) {
-    // Long silences go sixteen frames a step, then a frame at a time.
-    int32_t n = kernelPath() == KernelPath::Avx ? passSilenceAvx(left, right, out1, out2, limit)
-                                                : passSilenceSse2(left, right, out1, out2, limit);
+    // Long silences go sixteen frames a step, then a frame at a time. Both
+    // inputs of a frame are read before either output is written: a host may
+    // lay Output1 on Input2's buffer and Output2 on Input1's.
+    SilentFrame last{0.0f, 0.0f};
+    int32_t n = kernelPath() == KernelPath::Avx ? passSilenceAvx(left, right, out1, out2, limit, last)
+                                                : passSilenceSse2(left, right, out1, out2, limit, last);
     if (n == 0) {  // the first frame is known to ask to be skipped
-        out1[0] = left[0];
-        out2[0] = right[0];
+        last = {left[0], right[0]};
+        out1[0] = last.left;
+        out2[0] = last.right;
         n = 1;
     }
     while (n < limit && decide(left[n], right[n], out1[n], out2[n]) == Treatment::Skip) {
-        out1[n] = left[n];
-        out2[n] = right[n];
+        last = {left[n], right[n]};
+        out1[n] = last.left;
+        out2[n] = last.right;
         ++n;
     }
-    return {n, _mm_unpacklo_ps(_mm_set_ss(left[n - 1]), _mm_set_ss(right[n - 1]))};
+    return {n, _mm_unpacklo_ps(_mm_set_ss(last.left), _mm_set_ss(last.right))};
 }
 
 }  // namespace

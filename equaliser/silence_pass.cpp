@@ -37,36 +37,50 @@ QV_AVX inline bool eightSilent(const float* left, const float* right, const floa
 
 }  // namespace
 
-int32_t passSilenceSse2(const float* left, const float* right, float* out1, float* out2, int32_t limit) {
+int32_t passSilenceSse2(const float* left, const float* right, float* out1, float* out2, int32_t limit,
+                        SilentFrame& last) {
     int32_t n = 0;
+    __m128 l = _mm_setzero_ps(), r = _mm_setzero_ps();
     // All sixteen are looked at before any is written: the output places
     // are part of what they ask.
     while (n + 16 <= limit && fourSilent(left, right, out1, out2, n) &&
            fourSilent(left, right, out1, out2, n + 4) && fourSilent(left, right, out1, out2, n + 8) &&
            fourSilent(left, right, out1, out2, n + 12)) {
         for (int32_t j = n; j < n + 16; j += 4) {
-            const __m128 l = _mm_loadu_ps(left + j);
-            const __m128 r = _mm_loadu_ps(right + j);
+            l = _mm_loadu_ps(left + j);
+            r = _mm_loadu_ps(right + j);
             _mm_storeu_ps(out1 + j, l);
             _mm_storeu_ps(out2 + j, r);
         }
         n += 16;
     }
+    if (n > 0) {
+        last.left = _mm_cvtss_f32(_mm_shuffle_ps(l, l, 3));
+        last.right = _mm_cvtss_f32(_mm_shuffle_ps(r, r, 3));
+    }
     return n;
 }
 
 QV_AVX int32_t passSilenceAvx(const float* left, const float* right, float* out1, float* out2,
-                              int32_t limit) {
+                              int32_t limit, SilentFrame& last) {
     int32_t n = 0;
+    __m256 l1 = _mm256_setzero_ps(), r1 = _mm256_setzero_ps();
     while (n + 16 <= limit && eightSilent(left, right, out1, out2, n) &&
            eightSilent(left, right, out1, out2, n + 8)) {
-        const __m256 l0 = _mm256_loadu_ps(left + n), l1 = _mm256_loadu_ps(left + n + 8);
-        const __m256 r0 = _mm256_loadu_ps(right + n), r1 = _mm256_loadu_ps(right + n + 8);
+        const __m256 l0 = _mm256_loadu_ps(left + n);
+        const __m256 r0 = _mm256_loadu_ps(right + n);
+        l1 = _mm256_loadu_ps(left + n + 8);
+        r1 = _mm256_loadu_ps(right + n + 8);
         _mm256_storeu_ps(out1 + n, l0);
         _mm256_storeu_ps(out1 + n + 8, l1);
         _mm256_storeu_ps(out2 + n, r0);
         _mm256_storeu_ps(out2 + n + 8, r1);
         n += 16;
+    }
+    if (n > 0) {
+        const __m128 l = _mm256_extractf128_ps(l1, 1), r = _mm256_extractf128_ps(r1, 1);
+        last.left = _mm_cvtss_f32(_mm_shuffle_ps(l, l, 3));
+        last.right = _mm_cvtss_f32(_mm_shuffle_ps(r, r, 3));
     }
     // Back to 128-bit code without the penalty of dirty upper halves.
     _mm256_zeroupper();

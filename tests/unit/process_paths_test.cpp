@@ -187,6 +187,12 @@ TEST_P(RandomRunsOnEveryPath, AgreeWithTheDefinitionAndTheModel) {
         {"separate buffers", {}, 0},
         {"both outputs in place", {{PIN_OUTPUT1, PIN_INPUT1, 0}, {PIN_OUTPUT2, PIN_INPUT2, 0}}, 2},
         {"Output1 on Freq1", {{PIN_OUTPUT1, controlPin(0, CONTROL_FREQ), 0}}, 1},
+        // A host that swaps the sides in place: a frame's outputs land on
+        // the other side's input, so both must be read before either is
+        // written.
+        {"outputs crossed over the inputs",
+         {{PIN_OUTPUT1, PIN_INPUT2, 0}, {PIN_OUTPUT2, PIN_INPUT1, 0}},
+         2},
     };
     for (const Sharing& layout : layouts)
         for (uint64_t seed = 300; seed < 306; ++seed) {

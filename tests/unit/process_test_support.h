@@ -175,12 +175,21 @@ inline void fillActiveControls(PinArena& arena) {
     for (int band = 0; band < kBandCount; ++band) fillControls(arena, band, activeBands()[band]);
 }
 
-// Deterministic noise, the same on every build.
+// Deterministic noise, the same on every build. Given bytes (a fuzzer's
+// input), each draw also takes the next two of them, so every choice the
+// scenario makes can be steered; once they run out it goes on as a plain
+// generator.
 class Rng {
 public:
     explicit Rng(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    Rng(const uint8_t* bytes, size_t size) : state_(1), bytes_(bytes), byteCount_(size) {}
     uint64_t next() {
         uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        if (byteCount_ >= 2) {
+            z ^= static_cast<uint64_t>(bytes_[0] | (bytes_[1] << 8)) << 40;
+            bytes_ += 2;
+            byteCount_ -= 2;
+        }
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         return z ^ (z >> 31);
@@ -195,6 +204,8 @@ public:
 
 private:
     uint64_t state_;
+    const uint8_t* bytes_ = nullptr;
+    size_t byteCount_ = 0;
 };
 
 inline void fillNoise(PinArena& arena, int pin, Rng& rng, float amplitude = 0.5f) {
@@ -458,7 +469,9 @@ struct BlockPlan {
 
 class ScenarioWriter {
 public:
-    explicit ScenarioWriter(uint64_t seed, bool withBursts) : rng_(seed), withBursts_(withBursts) {
+    explicit ScenarioWriter(uint64_t seed, bool withBursts)
+        : ScenarioWriter(Rng(seed), withBursts) {}
+    ScenarioWriter(Rng rng, bool withBursts) : rng_(rng), withBursts_(withBursts) {
         for (int band = 0; band < kBandCount; ++band) controls_[band] = activeBands()[band];
     }
 
