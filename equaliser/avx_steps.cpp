@@ -131,38 +131,17 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
             // The pair is picked by constant indices only: an array indexed
             // at run time would have to live in memory through the loop.
             const BandPollEvent& e = events.at[next];
-            // A design made ahead is taken here unless the band ran away,
-            // which a restart outside the loop deals with.
-            bool quiet = !e.exact || e.designed;
+            // A band whose controls moved (its design made ahead or not)
+            // takes its poll outside the loop, as on the SSE2 path: the
+            // others only need a look at their delay values.
+            bool quiet = !e.exact;
 #pragma GCC unroll 2
             for (int p = 0; p < kPairs; ++p)
                 if (p == e.band / 2 && quiet)
-                    quiet = e.clears ||
-                            withinBound(y1[p], y2[p], carried(lanes, v1, p, u + 1), carried(lanes, v2, p, u), e.band % 2);
+                    quiet = withinBound(y1[p], y2[p], carried(lanes, v1, p, u + 1), carried(lanes, v2, p, u), e.band % 2);
             if (e.band == kAlone && quiet)
-                quiet = e.clears || withinBound(z1, z2, line(lanes, kAlone, u + 1), line(lanes, kAlone, u));
-            if (!quiet) break;  // the band polls as defined, outside the loop
-            if (e.designed) {
-                const int k = e.band;
-                takeCoefficients(lanes, e);
-                if (e.clears) line(lanes, k, u + 1) = line(lanes, k, u) = _mm_setzero_pd();
-                if (k != kAlone) storePairCoefficients(lanes, k / 2);
-#pragma GCC unroll 2
-                for (int p = 0; p < kPairs; ++p)
-                    if (p == k / 2) {
-                        if (e.clears) {
-                            // Keeps the other band of the pair.
-                            const __m128d none = _mm_setzero_pd();
-                            const __m128d all = _mm_castsi128_pd(_mm_set1_epi32(-1));
-                            const __m256d mask = k % 2 == 0 ? join(none, all) : join(all, none);
-                            y1[p] = _mm256_and_pd(y1[p], mask);
-                            y2[p] = _mm256_and_pd(y2[p], mask);
-                            v1[p] = _mm256_and_pd(v1[p], mask);
-                            v2[p] = _mm256_and_pd(v2[p], mask);
-                        }
-                    }
-                if (k == kAlone && e.clears) z1 = z2 = _mm_setzero_pd();
-            }
+                quiet = withinBound(z1, z2, line(lanes, kAlone, u + 1), line(lanes, kAlone, u));
+            if (!quiet) break;
             ++next;
         }
         const int32_t ahead = u + kHistory + kSkew;
