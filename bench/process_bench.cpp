@@ -384,7 +384,7 @@ int main(int argc, char** argv) {
                 std::printf("%s: one band's control moving at every poll: %.2f ns per frame, %.2f of static"
                             " controls (target 1.3)\n",
                             name + 3, t[name] / 1024.0, t[name] / t["BM_Process/1024/0"]);
-    const char* path = eq::kernelPath() == eq::KernelPath::Avx ? "avx" : "sse2";
+    const char* path = eq::pathName(eq::kernelPath());
     if (t.count("BM_Process/1024/0") && plainFor(1024, 0) > 0.0)
         std::printf("process / plain cascade, 1024-sample blocks, static controls, %s path: %.3f"
                     " (%.2f ns per frame)\n",

@@ -14,6 +14,7 @@ set(QUORVANE_SOURCES
   equaliser/paired_kernel.cpp
   equaliser/loud_pipeline.cpp
   equaliser/avx_steps.cpp
+  equaliser/avx512_steps.cpp
   equaliser/silence_pass.cpp
   equaliser/kernel_path.cpp
 )

@@ -226,8 +226,10 @@ private:
             // The events still to come, their steps counted from the run's
             // start (the chunk starts at step `chunk`).
             const PollEvents events{queue_ + done_, queued_ - done_, chunk};
-            const int32_t stop = kernelPath() == KernelPath::Avx ? avxSteadySteps(lanes_, u, end, events)
-                                                                 : sse2SteadySteps(lanes_, u, end, events);
+            const KernelPath path = kernelPath();
+            const int32_t stop = path == KernelPath::Avx512 ? avx512SteadySteps(lanes_, u, end, events)
+                                 : path == KernelPath::Avx  ? avxSteadySteps(lanes_, u, end, events)
+                                                            : sse2SteadySteps(lanes_, u, end, events);
             while (done_ < queued_ && queue_[done_].step < chunk + stop) ++done_;
             u = stop;
             if (stop < end) {

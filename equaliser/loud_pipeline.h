@@ -54,6 +54,9 @@ struct PipelineLanes {
     // (b0, b1, b2, a1, a2 of the pair), read from memory at every step: held
     // in registers as well, they would crowd out the recursions' state.
     alignas(32) double pairCoefficients[2][5][4];
+    // The AVX-512 steps' coefficients, bands 1 to 4 side by side (b0, b1,
+    // b2, a1, a2 of the four), read from memory at every step likewise.
+    alignas(32) double quadCoefficients[5][8];
     alignas(32) __m128d signal[kSignalLength][kSlotsPerIndex];
     alignas(16) float stage[2 * kLastChunk];
     uint8_t flush[kLastChunk + kLag + 1];  // one more frame before: whether it flushed too
@@ -197,6 +200,7 @@ inline int32_t nextLook(const PipelineLanes& lanes, int32_t from, int32_t to, co
 // band by band); returns the step it stopped before.
 int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const PollEvents& events);
 int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const PollEvents& events);
+int32_t avx512SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const PollEvents& events);
 
 struct PipelinePlace {
     Module& module;

@@ -179,8 +179,8 @@ SkippedRun skipped(const float* left, const float* right, float* out1, float* ou
     // inputs of a frame are read before either output is written: a host may
     // lay Output1 on Input2's buffer and Output2 on Input1's.
     SilentFrame last{0.0f, 0.0f};
-    int32_t n = kernelPath() == KernelPath::Avx ? passSilenceAvx(left, right, out1, out2, limit, last)
-                                                : passSilenceSse2(left, right, out1, out2, limit, last);
+    int32_t n = kernelPath() != KernelPath::Sse2 ? passSilenceAvx(left, right, out1, out2, limit, last)
+                                                 : passSilenceSse2(left, right, out1, out2, limit, last);
     if (n == 0) {  // the first frame is known to ask to be skipped
         last = {left[0], right[0]};
         out1[0] = last.left;

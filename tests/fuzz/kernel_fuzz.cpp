@@ -1,5 +1,5 @@
 // The processing loop's fast paths against its definition, steered by a
-// fuzzer. The input chooses the path (SSE2 or AVX), how the pins share
+// fuzzer. The input chooses the path (SSE2, AVX or AVX-512), how the pins share
 // buffers, whether NaN and infinite bursts occur, and then every choice of the
 // random scenario the loop tests use: block offsets and counts, silences on
 // one or both sides, tiny and signed zeros, what stands in the output places,
@@ -40,11 +40,14 @@ void require(const ::testing::AssertionResult& agreed, const char* what, int blo
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const uint8_t setup = data[0];
-    const eq::KernelPath path =
-        (setup & 1) != 0 && eq::avxAvailable() ? eq::KernelPath::Avx : eq::KernelPath::Sse2;
+    // SSE2, AVX or AVX-512, or the best below it that the machine has.
+    const eq::KernelPath paths[] = {eq::KernelPath::Sse2, eq::KernelPath::Avx, eq::KernelPath::Avx512};
+    int pathIndex = (setup & 1) + (data[1] >> 7);
+    while (!eq::pathAvailable(paths[pathIndex])) --pathIndex;
+    const eq::KernelPath path = paths[pathIndex];
     const bool bursts = (setup & 2) != 0;
     const int blocks = 1 + (setup >> 2);  // 1 to 64
-    const Sharing& layout = kLayouts[data[1] % kLayoutCount];
+    const Sharing& layout = kLayouts[(data[1] & 0x7F) % kLayoutCount];
 
     constexpr size_t kLength = 300;
     eq::setKernelPath(path);

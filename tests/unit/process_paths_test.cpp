@@ -21,7 +21,8 @@ struct PathName {
     const char* name;
 };
 
-const PathName kPaths[] = {{eq::KernelPath::Sse2, "sse2"}, {eq::KernelPath::Avx, "avx"}};
+const PathName kPaths[] = {
+    {eq::KernelPath::Sse2, "sse2"}, {eq::KernelPath::Avx, "avx"}, {eq::KernelPath::Avx512, "avx512"}};
 
 // Forces a path for the test's duration (open chooses again, so this comes
 // after the modules are made).
@@ -104,7 +105,7 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
     TestModule fast, reference;
     ASSERT_TRUE(fast.valid() && reference.valid());
     UsingPath using_(path.path);
-    if (!using_.usable()) GTEST_SKIP() << "no AVX here";
+    if (!using_.usable()) GTEST_SKIP() << "no " << path.name << " here";
     PinArena a(length), b(length);
     if (c.inPlace) {
         for (PinArena* arena : {&a, &b}) {
@@ -182,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
 class RandomRunsOnEveryPath : public ::testing::TestWithParam<PathName> {};
 
 TEST_P(RandomRunsOnEveryPath, AgreeWithTheDefinitionAndTheModel) {
-    if (GetParam().path == eq::KernelPath::Avx && !eq::avxAvailable()) GTEST_SKIP() << "no AVX here";
+    if (!eq::pathAvailable(GetParam().path)) GTEST_SKIP() << "no " << GetParam().name << " here";
     const Sharing layouts[] = {
         {"separate buffers", {}, 0},
         {"both outputs in place", {{PIN_OUTPUT1, PIN_INPUT1, 0}, {PIN_OUTPUT2, PIN_INPUT2, 0}}, 2},
