@@ -12,6 +12,7 @@ scripts/setup.sh
 
 paths=(sse2)
 grep -qw avx /proc/cpuinfo && paths+=(avx)
+grep -qw avx512f /proc/cpuinfo && grep -qw avx512dq /proc/cpuinfo && paths+=(avx512)
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target process_bench
