@@ -21,8 +21,19 @@ struct PathName {
     const char* name;
 };
 
-const PathName kPaths[] = {
+const PathName kAllPaths[] = {
     {eq::KernelPath::Sse2, "sse2"}, {eq::KernelPath::Avx, "avx"}, {eq::KernelPath::Avx512, "avx512"}};
+
+// The paths this processor can run: a path it has not is not tested here
+// rather than reported as skipped (a skip's report is a debugger message on
+// Windows, which the emulated runner does not survive).
+std::vector<PathName> pathsHere() {
+    std::vector<PathName> paths;
+    for (const PathName& p : kAllPaths)
+        if (eq::pathAvailable(p.path)) paths.push_back(p);
+    return paths;
+}
+const std::vector<PathName> kPaths = pathsHere();
 
 // Forces a path for the test's duration (open chooses again, so this comes
 // after the modules are made).
@@ -105,7 +116,7 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
     TestModule fast, reference;
     ASSERT_TRUE(fast.valid() && reference.valid());
     UsingPath using_(path.path);
-    if (!using_.usable()) GTEST_SKIP() << "no " << path.name << " here";
+    ASSERT_TRUE(using_.usable()) << path.name;
     PinArena a(length), b(length);
     if (c.inPlace) {
         for (PinArena* arena : {&a, &b}) {
@@ -183,7 +194,6 @@ INSTANTIATE_TEST_SUITE_P(
 class RandomRunsOnEveryPath : public ::testing::TestWithParam<PathName> {};
 
 TEST_P(RandomRunsOnEveryPath, AgreeWithTheDefinitionAndTheModel) {
-    if (!eq::pathAvailable(GetParam().path)) GTEST_SKIP() << "no " << GetParam().name << " here";
     const Sharing layouts[] = {
         {"separate buffers", {}, 0},
         {"both outputs in place", {{PIN_OUTPUT1, PIN_INPUT1, 0}, {PIN_OUTPUT2, PIN_INPUT2, 0}}, 2},
