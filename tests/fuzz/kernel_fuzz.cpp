@@ -29,12 +29,6 @@ const Sharing kLayouts[] = {
 };
 constexpr int kLayoutCount = sizeof kLayouts / sizeof kLayouts[0];
 
-void require(const ::testing::AssertionResult& agreed, const char* what, int block) {
-    if (agreed) return;
-    std::fprintf(stderr, "%s differ at block %d:\n%s\n", what, block, agreed.message());
-    std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -49,35 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int blocks = 1 + (setup >> 2);  // 1 to 64
     const Sharing& layout = kLayouts[(data[1] & 0x7F) % kLayoutCount];
 
-    constexpr size_t kLength = 300;
-    eq::setKernelPath(path);
-    TestModule fast;
-    TestModule reference;
-    if (!fast.valid() || !reference.valid()) std::abort();
-    PinArena a(kLength), b(kLength), c(kLength);
-    applySharing(a, layout);
-    applySharing(b, layout);
-    applySharing(c, layout);
-    a.attach(*fast);
-    b.attach(*reference);
-    float* modelPins[kPinCount];
-    for (int pin = 0; pin < kPinCount; ++pin) modelPins[pin] = c.pin(pin);
-    LoopState modelState = stateOf(*fast);
-
-    ScenarioWriter writer(Rng(data + 2, size - 2), bursts);
-    for (int block = 0; block < blocks; ++block) {
-        const BlockPlan plan = writer.next(a);
-        b.copyContents(a);
-        c.copyContents(a);
-        fast.process(plan.offset, plan.count);
-        reference.processSampleBySample(plan.offset, plan.count);
-        model::process(modelState, modelPins, plan.offset, plan.count);
-        require(sameSamples(a.storage(), b.storage()), "process and sample by sample: buffers",
-                block);
-        require(sameState(stateOf(*fast), stateOf(*reference)),
-                "process and sample by sample: loop state", block);
-        require(sameSamples(a.storage(), c.storage()), "process and the model: buffers", block);
-        require(sameState(stateOf(*fast), modelState), "process and the model: loop state", block);
-    }
+    AgreementRun run(layout, ScenarioWriter(Rng(data + 2, size - 2), bursts), path);
+    if (!run.valid() || eq::kernelPath() != path) std::abort();
+    for (int block = 0; block < blocks; ++block)
+        if (const ::testing::AssertionResult agreed = run.nextBlock(); !agreed) {
+            std::fprintf(stderr, "%s, %s path: %s\n", layout.name, eq::pathName(path), agreed.message());
+            std::abort();
+        }
     return 0;
 }

@@ -627,50 +627,77 @@ inline void applySharing(PinArena& arena, const Sharing& sharing) {
         arena.share(sharing.links[i].pin, sharing.links[i].owner, sharing.links[i].shift);
 }
 
-// Runs `blocks` random blocks through `process`, through the library's
+// One random scenario through `process`, through the library's
 // sample-by-sample loop and through the model, each on its own copy of the
-// buffers, and checks after every block that all three agree bit for bit on
-// every buffer word and on the loop state.
+// buffers, block by block.
+class AgreementRun {
+public:
+    static constexpr size_t kLength = 300;
+
+    // The loop runs on `path` (every open chooses the machine's best, so it
+    // is set once the modules are open); the caller puts back the path it
+    // had.
+    AgreementRun(const Sharing& sharing, ScenarioWriter writer, eq::KernelPath path)
+        : a_(kLength), b_(kLength), c_(kLength), writer_(writer) {
+        for (PinArena* arena : {&a_, &b_, &c_}) applySharing(*arena, sharing);
+        pathSet_ = eq::setKernelPath(path);
+        if (!valid()) return;
+        a_.attach(*fast_);
+        b_.attach(*reference_);
+        for (int pin = 0; pin < kPinCount; ++pin) modelPins_[pin] = c_.pin(pin);
+        modelState_ = stateOf(*fast_);
+    }
+
+    bool valid() const { return pathSet_ && fast_.valid() && reference_.valid(); }
+
+    // The next block through all three; whether they agree bit for bit on
+    // every buffer word and on the loop state, and if not, where not.
+    ::testing::AssertionResult nextBlock(model::Tally* tally = nullptr) {
+        const BlockPlan plan = writer_.next(a_);
+        b_.copyContents(a_);
+        c_.copyContents(a_);
+        fast_.process(plan.offset, plan.count);
+        reference_.processSampleBySample(plan.offset, plan.count);
+        model::process(modelState_, modelPins_, plan.offset, plan.count, tally);
+        const std::string where = "block " + std::to_string(block_++) + " (offset " +
+                                  std::to_string(plan.offset) + ", count " +
+                                  std::to_string(plan.count) + "): ";
+        if (auto r = sameSamples(a_.storage(), b_.storage()); !r)
+            return ::testing::AssertionFailure() << where << "process vs sample by sample: " << r.message();
+        if (auto r = sameState(stateOf(*fast_), stateOf(*reference_)); !r)
+            return ::testing::AssertionFailure() << where << "process vs sample by sample: " << r.message();
+        if (auto r = sameSamples(a_.storage(), c_.storage()); !r)
+            return ::testing::AssertionFailure() << where << "process vs model: " << r.message();
+        if (auto r = sameState(stateOf(*fast_), modelState_); !r)
+            return ::testing::AssertionFailure() << where << "process vs model: " << r.message();
+        return ::testing::AssertionSuccess();
+    }
+
+private:
+    TestModule fast_;
+    TestModule reference_;
+    PinArena a_, b_, c_;
+    float* modelPins_[kPinCount] = {};
+    LoopState modelState_{};
+    ScenarioWriter writer_;
+    bool pathSet_ = false;
+    int block_ = 0;
+};
+
+// Runs `blocks` random blocks of one scenario (see AgreementRun) on `path`
+// and checks after every block that all three agree.
 inline void expectAgreementOnRandomRun(const Sharing& sharing, uint64_t seed, int blocks,
                                        bool bursts, model::Tally* tally = nullptr,
                                        eq::KernelPath path = eq::kernelPath()) {
-    constexpr size_t kLength = 300;
-    TestModule fast;
-    TestModule reference;
-    ASSERT_TRUE(fast.valid() && reference.valid());
     struct Restore {
         eq::KernelPath saved = eq::kernelPath();
         ~Restore() { eq::setKernelPath(saved); }
     } restore;
-    ASSERT_TRUE(eq::setKernelPath(path));
-    PinArena a(kLength), b(kLength), c(kLength);
-    applySharing(a, sharing);
-    applySharing(b, sharing);
-    applySharing(c, sharing);
-    a.attach(*fast);
-    b.attach(*reference);
-    float* modelPins[kPinCount];
-    for (int pin = 0; pin < kPinCount; ++pin) modelPins[pin] = c.pin(pin);
-    LoopState modelState = stateOf(*fast);
-    ScenarioWriter writer(seed, bursts);
-    for (int block = 0; block < blocks; ++block) {
-        const BlockPlan plan = writer.next(a);
-        b.copyContents(a);
-        c.copyContents(a);
-        fast.process(plan.offset, plan.count);
-        reference.processSampleBySample(plan.offset, plan.count);
-        model::process(modelState, modelPins, plan.offset, plan.count, tally);
-        const std::string where = std::string(sharing.name) + ", seed " + std::to_string(seed) +
-                                  ", block " + std::to_string(block) + " (offset " +
-                                  std::to_string(plan.offset) + ", count " +
-                                  std::to_string(plan.count) + ")";
-        ASSERT_TRUE(sameSamples(a.storage(), b.storage()))
-            << where << ": process vs sample by sample";
-        ASSERT_TRUE(sameState(stateOf(*fast), stateOf(*reference)))
-            << where << ": process vs sample by sample";
-        ASSERT_TRUE(sameSamples(a.storage(), c.storage())) << where << ": process vs model";
-        ASSERT_TRUE(sameState(stateOf(*fast), modelState)) << where << ": process vs model";
-    }
+    AgreementRun run(sharing, ScenarioWriter(seed, bursts), path);
+    ASSERT_TRUE(run.valid()) << eq::pathName(path);
+    ASSERT_EQ(eq::kernelPath(), path);
+    for (int block = 0; block < blocks; ++block)
+        ASSERT_TRUE(run.nextBlock(tally)) << sharing.name << ", seed " << seed;
 }
 
 }  // namespace looptest
