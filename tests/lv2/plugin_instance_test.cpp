@@ -100,6 +100,21 @@ TEST_F(PluginInstanceTest, ActivationStartsFromSilence) {
     EXPECT_TRUE(sameBits(first, instance.render(input, 700)));
 }
 
+// After sound the bands ring down to rest within a fraction of a second,
+// and from then on silence goes through untouched: exact zeros out, not the
+// tiny ring the module keeps filtering where its outputs' places still hold
+// what it wrote last time (the plug-in hands it cleared ones).
+TEST_F(PluginInstanceTest, SilenceAfterSoundComesToRestAndPassesThrough) {
+    constexpr size_t kRate = 48000;
+    std::vector<float> input = lv2test::stereoMaterial(kRate / 2, 5);
+    input.resize(2 * (kRate / 2 + 3 * kRate), 0.0f);
+    PluginInstance instance(descriptor(), static_cast<double>(kRate), kFiveBells);
+    ASSERT_TRUE(instance.valid());
+    const std::vector<float> output = instance.render(input, 1024);
+    for (size_t i = input.size() - 2 * kRate; i < input.size(); ++i)
+        ASSERT_EQ(output[i], 0.0f) << "frame " << i / 2;
+}
+
 // Control ports the host left unconnected read as their defaults.
 TEST_F(PluginInstanceTest, UnconnectedControlsTakeTheirDefaults) {
     const std::vector<float> input = lv2test::stereoMaterial(3000, 9);
