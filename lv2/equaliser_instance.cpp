@@ -104,7 +104,6 @@ bool EqualiserInstance::open() {
     record_->dispatcherEntry(record_, MOD_SET_BLOCK_SIZE, 0, kChunkFrames, nullptr, 0.0f);
     std::memset(buffers_, 0, sizeof buffers_);
     for (int32_t pin = 0; pin < kPinCount; ++pin) *pinVariables_[pin] = buffers_[pin];
-    position_ = 0;
     sampleClock_ = 0;
     controlsSet_ = false;
     record_->dispatcherEntry(record_, MOD_OPEN, 0, 0, nullptr, 0.0f);
@@ -246,11 +245,10 @@ void EqualiserInstance::run(uint32_t frames) {
     }
     for (uint32_t done = 0; done < frames;) {
         const int32_t count =
-            static_cast<int32_t>(std::min<uint32_t>(frames - done, static_cast<uint32_t>(kChunkFrames - position_)));
-        processChunk(done, position_, count);
+            static_cast<int32_t>(std::min<uint32_t>(frames - done, static_cast<uint32_t>(kChunkFrames)));
+        processChunk(done, 0, count);
         done += static_cast<uint32_t>(count);
         sampleClock_ += static_cast<uint32_t>(count);
-        position_ = (position_ + count) % kChunkFrames;
     }
 }
 
@@ -284,7 +282,7 @@ HostResult EqualiserInstance::answer(int32_t opcode, int32_t index) {
             return static_cast<int32_t>(sampleClock_);
         case HOST_GET_BLOCK_START_CLOCK:
             // Every pin buffer starts at the chunk's first frame.
-            return static_cast<int32_t>(sampleClock_ - static_cast<uint32_t>(position_));
+            return static_cast<int32_t>(sampleClock_);
         default:
             return 0;  // status notices and process function changes need no answer here
     }

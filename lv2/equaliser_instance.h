@@ -21,11 +21,10 @@ namespace qvlv2 {
 
 class EqualiserInstance {
 public:
-    // Frames per process call, laid out as the stand-in host lays out its
-    // 512-frame blocks (quorvane-render's default): frame n of the stream sits
-    // at n mod 512 in every pin buffer. The module's silence test reads the
-    // output samples standing at those positions, so the same layout gives
-    // the same bits however a host splits its run() calls.
+    // Frames per process call at most; a run() of more goes in several, each
+    // from the start of the pin buffers. The module's output places are
+    // cleared before every call, so its silence test reads the same there
+    // however a host splits its run() calls, and the bits are the same.
     static constexpr int32_t kChunkFrames = 512;
 
     // Null when the rate is not a usable one, when another live instance in
@@ -74,7 +73,6 @@ private:
     CurveSettings curve_;  // what the picture shows; run()'s copy, published on change
     CurveHandoff handoff_;
     const InlineDisplayQueue* queue_ = nullptr;
-    int32_t position_ = 0;    // the next frame's place in the pin buffers
     uint32_t sampleClock_ = 0;  // frames run since the last activation
     alignas(16) float buffers_[kPinCount][kChunkFrames] = {};
     // The display thread's own: the last settings it drew and its pixels.
