@@ -166,21 +166,7 @@ QV_AVX512 int32_t avx512SteadySteps(PipelineLanes& lanes, int32_t from, int32_t 
         _mm512_storeu_pd(slots(lanes, 1, u + kHistory + kSkew), _mm512_cvtps_pd(_mm512_cvtpd_ps(y)));
 
         // Band 5, as on SSE2.
-        __m128d w1 = line(lanes, kAlone, u + 1);
-        __m128d w2 = line(lanes, kAlone, u);
-        const int32_t at = flushIndex(kAlone, u);
-        if (__builtin_expect(marks & kAllFlushAgain, 0)) {
-            z1 = eq::flushed(z1, lanes.offset);
-            w1 = line(lanes, kAlone, u + 1) = eq::flushed(w1, lanes.offset);
-        } else if (__builtin_expect(marks & kSomeBandFlushes, 0) && lanes.flush[at]) {
-            z1 = eq::flushed(z1, lanes.offset);
-            w1 = line(lanes, kAlone, u + 1) = eq::flushed(w1, lanes.offset);
-            if (!lanes.flush[at - 1]) {
-                z2 = eq::flushed(z2, lanes.offset);
-                w2 = eq::flushed(w2, lanes.offset);
-            }
-        }
-        bandStep(lanes, kAlone, u, w1, w2, z1, z2);
+        flushedBandStep(lanes, kAlone, u, marks, z1, z2);
     }
     storeQuad(lanes.y1, y1);
     storeQuad(lanes.y2, y2);

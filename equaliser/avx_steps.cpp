@@ -186,21 +186,7 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
             _mm256_storeu_pd(slots(lanes, 2 * p + 1, ahead), _mm256_cvtps_pd(_mm256_cvtpd_ps(y)));
         }
         // Band 5, as on SSE2.
-        __m128d x1 = line(lanes, kAlone, u + 1);
-        __m128d x2 = line(lanes, kAlone, u);
-        const int32_t at = flushIndex(kAlone, u);
-        if (__builtin_expect(marks & kAllFlushAgain, 0)) {
-            z1 = flushed(z1, lanes.offset);
-            x1 = line(lanes, kAlone, u + 1) = flushed(x1, lanes.offset);
-        } else if (__builtin_expect(marks & kSomeBandFlushes, 0) && lanes.flush[at]) {
-            z1 = flushed(z1, lanes.offset);
-            x1 = line(lanes, kAlone, u + 1) = flushed(x1, lanes.offset);
-            if (!lanes.flush[at - 1]) {
-                z2 = flushed(z2, lanes.offset);
-                x2 = flushed(x2, lanes.offset);
-            }
-        }
-        bandStep(lanes, kAlone, u, x1, x2, z1, z2);
+        flushedBandStep(lanes, kAlone, u, marks, z1, z2);
     }
     for (int p = 0; p < kPairs; ++p)
         for (int which = 0; which < 2; ++which) {

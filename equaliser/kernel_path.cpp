@@ -20,18 +20,14 @@ uint32_t savedState() {
     return low;
 }
 
-bool osxsave() {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_OSXSAVE) != 0;
-}
-
 }  // namespace
 
 bool avxAvailable() {
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-    const bool avx = (ecx & bit_AVX) != 0;
-    return avx && osxsave() && (savedState() & 0x6u) == 0x6u;  // the XMM and YMM state
+    // xgetbv only where the processor says the system enables it.
+    const bool avx = (ecx & bit_AVX) != 0 && (ecx & bit_OSXSAVE) != 0;
+    return avx && (savedState() & 0x6u) == 0x6u;  // the XMM and YMM state
 }
 
 bool avx512Available() {

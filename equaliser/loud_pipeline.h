@@ -133,6 +133,29 @@ inline void bandStep(PipelineLanes& lanes, int k, int32_t u, __m128d x1, __m128d
         line(lanes, k + 1, u + kHistory + kSkew) = throughFloat(y);
 }
 
+// Band k's step u on 128 bits after the wider steps' bands: flushed first
+// where the step's `marks` say its frame asks (silence going on flushes only
+// the newer two: the older two were flushed a frame ago, and a flush of a
+// flushed value gives it back bit for bit), then its section.
+inline void flushedBandStep(PipelineLanes& lanes, int k, int32_t u, int marks, __m128d& y1,
+                            __m128d& y2) {
+    __m128d x1 = line(lanes, k, u + 1);
+    __m128d x2 = line(lanes, k, u);
+    const int32_t at = flushIndex(k, u);
+    if (__builtin_expect(marks & kAllFlushAgain, 0)) {
+        y1 = flushed(y1, lanes.offset);
+        x1 = line(lanes, k, u + 1) = flushed(x1, lanes.offset);
+    } else if (__builtin_expect(marks & kSomeBandFlushes, 0) && lanes.flush[at]) {
+        y1 = flushed(y1, lanes.offset);
+        x1 = line(lanes, k, u + 1) = flushed(x1, lanes.offset);
+        if (!lanes.flush[at - 1]) {
+            y2 = flushed(y2, lanes.offset);
+            x2 = flushed(x2, lanes.offset);
+        }
+    }
+    bandStep(lanes, k, u, x1, x2, y1, y2);
+}
+
 // The first marked step in [from, end), or end.
 inline int32_t firstMarked(const PipelineLanes& lanes, int32_t from, int32_t end) {
     for (int32_t u = from; u < end; u += 16) {
