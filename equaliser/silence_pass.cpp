@@ -35,6 +35,10 @@ QV_AVX inline bool eightSilent(const float* left, const float* right, const floa
     return _mm256_movemask_ps(_mm256_andnot_ps(quiet, silent)) == 0xFF;
 }
 
+// The last lane's sample: the last frame passed, as it was read (an output
+// place over the other side's input has overwritten it since).
+inline float lastLane(__m128 v) { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, 3)); }
+
 }  // namespace
 
 int32_t passSilenceSse2(const float* left, const float* right, float* out1, float* out2, int32_t limit,
@@ -55,8 +59,8 @@ int32_t passSilenceSse2(const float* left, const float* right, float* out1, floa
         n += 16;
     }
     if (n > 0) {
-        last.left = _mm_cvtss_f32(_mm_shuffle_ps(l, l, 3));
-        last.right = _mm_cvtss_f32(_mm_shuffle_ps(r, r, 3));
+        last.left = lastLane(l);
+        last.right = lastLane(r);
     }
     return n;
 }
@@ -78,9 +82,8 @@ QV_AVX int32_t passSilenceAvx(const float* left, const float* right, float* out1
         n += 16;
     }
     if (n > 0) {
-        const __m128 l = _mm256_extractf128_ps(l1, 1), r = _mm256_extractf128_ps(r1, 1);
-        last.left = _mm_cvtss_f32(_mm_shuffle_ps(l, l, 3));
-        last.right = _mm_cvtss_f32(_mm_shuffle_ps(r, r, 3));
+        last.left = lastLane(_mm256_extractf128_ps(l1, 1));
+        last.right = lastLane(_mm256_extractf128_ps(r1, 1));
     }
     // Back to 128-bit code without the penalty of dirty upper halves.
     _mm256_zeroupper();

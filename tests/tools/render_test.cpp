@@ -48,6 +48,9 @@ std::vector<float> processDirectly(const std::vector<float>& interleaved, int ch
             instance.buffer(in1)[i] = interleaved[(start + i) * channels];
             instance.buffer(in2)[i] = interleaved[(start + i) * channels + channels - 1];
         }
+        // Cleared output places, as the tool hands them to the module.
+        std::fill_n(instance.buffer(out1).begin(), n, 0.0f);
+        std::fill_n(instance.buffer(out2).begin(), n, 0.0f);
         instance.process(0, n);
         for (int i = 0; i < n; ++i) {
             result[(start + i) * channels] = instance.buffer(out1)[i];
@@ -68,10 +71,12 @@ struct RenderCase {
     int channels;
     int rate;
     int block;  // 0: the default
+    int tailFrames = 0;  // exact silence after the sound
 };
 
 void PrintTo(const RenderCase& c, std::ostream* os) {
     *os << (c.channels == 1 ? "mono " : "stereo ") << c.rate << " Hz, block " << (c.block != 0 ? c.block : 512);
+    if (c.tailFrames != 0) *os << ", " << c.tailFrames << " silent frames after";
 }
 
 class RenderedFile : public ::testing::TestWithParam<RenderCase> {};
@@ -79,7 +84,8 @@ class RenderedFile : public ::testing::TestWithParam<RenderCase> {};
 TEST_P(RenderedFile, MatchesTheSameSamplesProcessedThroughTheStandInHost) {
     const RenderCase c = GetParam();
     TempDir dir;
-    const std::vector<float> input = toolstest::testSignal(5000, c.channels);
+    std::vector<float> input = toolstest::testSignal(5000, c.channels);
+    input.resize(input.size() + static_cast<size_t>(c.tailFrames) * c.channels, 0.0f);
     ASSERT_TRUE(toolstest::writeAudio(dir.file("in.wav"), input, c.channels, c.rate));
     std::vector<std::string> args{"-q", "--band", "2=peaking,1000Hz,1oct,+6dB", "--band",
                                   "5=highshelf,8kHz,q0.7,-3dB", "--band", "1=highpass,60Hz,q0.707"};
@@ -107,11 +113,20 @@ TEST_P(RenderedFile, MatchesTheSameSamplesProcessedThroughTheStandInHost) {
     for (size_t i = 0; i < expected.size(); ++i) differing += out.samples[i] != expected[i];
     EXPECT_EQ(differing, 0u);
     EXPECT_NE(out.samples, input);  // the bands did something
+    if (c.tailFrames != 0) {
+        // The bands ring out of the silence and come to rest: its last
+        // half second is let through as the exact zeros it is.
+        const size_t restFrom = out.samples.size() - static_cast<size_t>(c.rate / 2) * c.channels;
+        EXPECT_TRUE(std::all_of(out.samples.begin() + restFrom, out.samples.end(), [](float v) {
+            return v == 0.0f && !std::signbit(v);
+        }));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(MonoStereoBlockSizes, RenderedFile,
                          ::testing::Values(RenderCase{2, 48000, 0}, RenderCase{1, 44100, 0},
-                                           RenderCase{2, 96000, 100}, RenderCase{2, 48000, 1}));
+                                           RenderCase{2, 96000, 100}, RenderCase{2, 48000, 1},
+                                           RenderCase{2, 48000, 0, 72000}));
 
 TEST(RenderedFile, KeepsTheInputsSampleFormatWhenAsked) {
     const std::pair<const char*, int> cases[] = {

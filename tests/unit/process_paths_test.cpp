@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -216,5 +217,51 @@ INSTANTIATE_TEST_SUITE_P(Paths, RandomRunsOnEveryPath, ::testing::ValuesIn(kPath
                          [](const ::testing::TestParamInfo<PathName>& info) {
                              return std::string(info.param.name);
                          });
+
+// QUORVANE_KERNEL picks a path at open: "sse2" and "avx" step down from the
+// best the processor has, never up to a path it has not; anything else (or
+// nothing) takes the best.
+class KernelChoice : public ::testing::Test {
+protected:
+    void TearDown() override {
+        setAsked(saved_.empty() ? nullptr : saved_.c_str());
+        eq::setKernelPath(savedPath_);
+    }
+    static void setAsked(const char* value) {
+#ifdef _WIN32
+        _putenv_s("QUORVANE_KERNEL", value != nullptr ? value : "");
+#else
+        if (value != nullptr)
+            setenv("QUORVANE_KERNEL", value, 1);
+        else
+            unsetenv("QUORVANE_KERNEL");
+#endif
+    }
+
+private:
+    const std::string saved_ = std::getenv("QUORVANE_KERNEL") != nullptr ? std::getenv("QUORVANE_KERNEL") : "";
+    const eq::KernelPath savedPath_ = eq::kernelPath();
+};
+
+TEST_F(KernelChoice, FollowsTheAskedPathDownButNeverBeyondTheProcessor) {
+    const eq::KernelPath best = eq::avx512Available() ? eq::KernelPath::Avx512
+                                : eq::avxAvailable()  ? eq::KernelPath::Avx
+                                                      : eq::KernelPath::Sse2;
+    const eq::KernelPath avxOrBest = best == eq::KernelPath::Avx512 ? eq::KernelPath::Avx : best;
+    const struct {
+        const char* asked;
+        eq::KernelPath expected;
+    } cases[] = {
+        {nullptr, best},           {"avx512", best}, {"avx", avxOrBest},
+        {"sse2", eq::KernelPath::Sse2}, {"AVX", best},    {"bogus", best},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.asked != nullptr ? c.asked : "(unset)");
+        setAsked(c.asked);
+        eq::chooseKernelPath();
+        EXPECT_STREQ(eq::pathName(eq::kernelPath()), eq::pathName(c.expected));
+        EXPECT_TRUE(eq::pathAvailable(eq::kernelPath()));
+    }
+}
 
 }  // namespace
