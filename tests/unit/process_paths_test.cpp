@@ -239,7 +239,8 @@ protected:
     }
 
 private:
-    const std::string saved_ = std::getenv("QUORVANE_KERNEL") != nullptr ? std::getenv("QUORVANE_KERNEL") : "";
+    const char* const asked_ = std::getenv("QUORVANE_KERNEL");
+    const std::string saved_ = asked_ != nullptr ? asked_ : "";
     const eq::KernelPath savedPath_ = eq::kernelPath();
 };
 
@@ -252,15 +253,14 @@ TEST_F(KernelChoice, FollowsTheAskedPathDownButNeverBeyondTheProcessor) {
         const char* asked;
         eq::KernelPath expected;
     } cases[] = {
-        {nullptr, best},           {"avx512", best}, {"avx", avxOrBest},
-        {"sse2", eq::KernelPath::Sse2}, {"AVX", best},    {"bogus", best},
+        {nullptr, best}, {"avx512", best}, {"avx", avxOrBest}, {"sse2", eq::KernelPath::Sse2},
+        {"AVX", best},   {"bogus", best},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.asked != nullptr ? c.asked : "(unset)");
         setAsked(c.asked);
         eq::chooseKernelPath();
         EXPECT_STREQ(eq::pathName(eq::kernelPath()), eq::pathName(c.expected));
-        EXPECT_TRUE(eq::pathAvailable(eq::kernelPath()));
     }
 }
 
