@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "bench/plain_cascade.h"
 #include "bench/silence_cases.h"
 #include "equaliser/kernel_path.h"
+#include "equaliser/loud_pipeline.h"
 #include "equaliser/module.h"
 #include "equaliser/process_steps.h"
 
@@ -292,27 +295,79 @@ void BM_MovingControls(benchmark::State& state) {
     });
 }
 
-// The redesigns alone that BM_MovingControls asks for: the same designBand
-// calls, with the same values, on the same bands.
-void BM_MovingControlsRedesigns(benchmark::State& state) {
+// The redesigns alone that a moving-controls case asks for: the same
+// designBand calls, with the same values, on the same bands, made where the
+// loop makes them (at every poll, for a band whose controls differ from the
+// ones it was designed for).
+template <typename Streams>
+void runRedesigns(benchmark::State& state, const Streams& source) {
     constexpr int blockSize = 1024;
     Rig rig(blockSize);  // sets the sample rate the designs use
-    const Sweeps sweeps(blockSize, kBlocks);
     BandFilter bands[kBandCount];
+    float designedFor[kBandCount][4];
     for (BandFilter& b : bands) resetBandFilter(b);
+    for (auto& controls : designedFor)
+        for (float& c : controls) c = kFreqSentinel;
     size_t block = 0;
     for (auto _ : state) {
         const size_t start = (block % kBlocks) * blockSize;
         for (size_t i = start; i < start + blockSize; i += kPollInterval)
             for (int k = 0; k < kBandCount; ++k) {
-                const auto& s = sweeps.streams;
-                designBand(&bands[k], eq::toFilterType(s[4 * k + 3][i]), 10.0f * s[4 * k][i],
-                           10.0f * s[4 * k + 2][i], 10.0f * s[4 * k + 1][i]);
+                const auto& s = source.streams;
+                const float now[4] = {s[4 * k][i], s[4 * k + 1][i], s[4 * k + 2][i], s[4 * k + 3][i]};
+                if (std::equal(now, now + 4, designedFor[k])) continue;
+                std::copy(now, now + 4, designedFor[k]);
+                designBand(&bands[k], eq::toFilterType(now[3]), 10.0f * now[0], 10.0f * now[2],
+                           10.0f * now[1]);
             }
         benchmark::DoNotOptimize(bands);
         ++block;
     }
     reportFrames(state, blockSize);
+}
+
+void BM_MovingControlsRedesigns(benchmark::State& state) { runRedesigns(state, Sweeps(1024, kBlocks)); }
+
+template <Modulation::Kind kind>
+void BM_ModulatedRedesigns(benchmark::State& state) {
+    runRedesigns(state, Modulation(kind, 1024, kBlocks));
+}
+
+// The steady steps of the loud pipeline alone, on the path in use: every
+// band at work on a chunk of frames, with nothing to look at on the way (no
+// flush, no frame that may be skipped, no poll). Only the five sections a
+// frame and the handing on between bands are left, so this is the floor of
+// the loop's arithmetic on the machine: the rest of the loop's time is
+// taking frames in and out, marking them and polling.
+void BM_SteadyStepsAlone(benchmark::State& state) {
+    Rig rig(1024);
+    rig.buffer(PIN_INPUT1)[0] = 0.5f;
+    rig.buffer(PIN_INPUT2)[0] = 0.5f;
+    rig.process();  // designs the bands
+    auto lanes = std::make_unique<eq::PipelineLanes>();
+    std::memset(lanes.get(), 0, sizeof *lanes);
+    for (int k = 0; k < kBandCount; ++k) {
+        const BandFilter& f = *rig.module().bands[k];
+        lanes->b0[k] = _mm_set1_pd(f.b0), lanes->b1[k] = _mm_set1_pd(f.b1);
+        lanes->b2[k] = _mm_set1_pd(f.b2), lanes->a1[k] = _mm_set1_pd(f.a1);
+        lanes->a2[k] = _mm_set1_pd(f.a2);
+    }
+    lanes->offset = _mm_set1_pd(denormalOffset);
+    // Band 1's inputs: loud noise, the same every turn (the steps never
+    // write band 1's slot); the other bands' come from the band before.
+    const auto noise = silence::noise(2 * eq::kSignalLength, 0.5f, 3);
+    for (int32_t i = 0; i < eq::kSignalLength; ++i)
+        eq::line(*lanes, 0, i) = _mm_set_pd(noise[2 * i + 1], noise[2 * i]);
+    const eq::PollEvents none{nullptr, 0, 0};
+    const eq::KernelPath path = eq::kernelPath();
+    for (auto _ : state) {
+        const int32_t done = path == eq::KernelPath::Avx512 ? eq::avx512SteadySteps(*lanes, 0, eq::kChunk, none)
+                             : path == eq::KernelPath::Avx  ? eq::avxSteadySteps(*lanes, 0, eq::kChunk, none)
+                                                            : eq::sse2SteadySteps(*lanes, 0, eq::kChunk, none);
+        benchmark::DoNotOptimize(done);
+        benchmark::ClobberMemory();
+    }
+    reportFrames(state, eq::kChunk);
 }
 
 BENCHMARK(BM_Process)->Args({256, 0})->Args({1024, 0})->Args({1024, 1});
@@ -322,6 +377,9 @@ BENCHMARK(BM_MovingControls);
 BENCHMARK(BM_Modulated<Modulation::FrequencyLfo>)->Name("BM_FrequencyLfo");
 BENCHMARK(BM_Modulated<Modulation::GainEnvelope>)->Name("BM_GainEnvelope");
 BENCHMARK(BM_MovingControlsRedesigns);
+BENCHMARK(BM_ModulatedRedesigns<Modulation::FrequencyLfo>)->Name("BM_FrequencyLfoRedesigns");
+BENCHMARK(BM_ModulatedRedesigns<Modulation::GainEnvelope>)->Name("BM_GainEnvelopeRedesigns");
+BENCHMARK(BM_SteadyStepsAlone);
 
 // Collects every run's CPU time per iteration (steadier than wall time on a
 // busy machine), the least of its repetitions (what other work on the
@@ -379,12 +437,31 @@ int main(int argc, char** argv) {
                     t["BM_MovingControls"] / 1024.0, t["BM_MovingControls"] / t["BM_Process/1024/0"],
                     100.0 * t["BM_MovingControlsRedesigns"] / t["BM_MovingControls"]);
     if (t.count("BM_Process/1024/0"))
-        for (const char* name : {"BM_FrequencyLfo", "BM_GainEnvelope"})
-            if (t.count(name))
+        for (const std::string name : {"BM_FrequencyLfo", "BM_GainEnvelope"})
+            if (t.count(name)) {
+                const double perFrame = t[name] / 1024.0, staticPerFrame = t["BM_Process/1024/0"] / 1024.0;
                 std::printf("%s: one band's control moving at every poll: %.2f ns per frame, %.2f of static"
-                            " controls (target 1.3)\n",
-                            name + 3, t[name] / 1024.0, t[name] / t["BM_Process/1024/0"]);
+                            " controls (target 1.3)",
+                            name.c_str() + 3, perFrame, perFrame / staticPerFrame);
+                // Where the time above static goes: the redesigns, and the
+                // rest, the polls' handling in the loop.
+                const std::string designs = name + "Redesigns";
+                if (t.count(designs))
+                    std::printf("; of the %.2f ns above static, the redesigns take %.2f\n",
+                                perFrame - staticPerFrame, t[designs] / 1024.0);
+                else
+                    std::printf("\n");
+            }
     const char* path = eq::pathName(eq::kernelPath());
+    // The floors beside the loop: its steady steps alone, and one band's
+    // recursion a frame (the plain cascade's band-major order waits on five
+    // in turn; the loop, with every band at work at once, on one).
+    if (t.count("BM_SteadyStepsAlone") && plainFor(1024, 0) > 0.0)
+        std::printf("floors, %s path: the steady steps alone %.2f ns per frame (%.3f of plain); one band's"
+                    " recursion a frame %.2f (%.3f)\n",
+                    path, t["BM_SteadyStepsAlone"] / eq::kChunk, t["BM_SteadyStepsAlone"] / eq::kChunk * 1024.0 / plainFor(1024, 0),
+                    t["BM_PlainCascade/1024/0/1"] / 1024.0 / kBandCount,
+                    t["BM_PlainCascade/1024/0/1"] / kBandCount / plainFor(1024, 0));
     if (t.count("BM_Process/1024/0") && plainFor(1024, 0) > 0.0)
         std::printf("process / plain cascade, 1024-sample blocks, static controls, %s path: %.3f"
                     " (%.2f ns per frame)\n",
