@@ -34,6 +34,27 @@ constexpr bool kCarryInputs = true;
 #endif
 constexpr int kAlone = kBandCount - 1;
 
+// Band 5's two delay values. With eight registers, two of them on their own
+// are one too many: the compiler keeps them on the stack, and band 5's
+// recursion then waits on a store and a load at every step. Side by side in
+// one 256-bit register they stay in registers, for two shuffles a step.
+// Where there are sixteen registers they go on their own.
+struct AloneState {
+#if defined(__i386__)
+    __m256d both;  // y1 low, y2 high
+    QV_AVX __m128d y1() const { return _mm256_castpd256_pd128(both); }
+    QV_AVX __m128d y2() const { return _mm256_extractf128_pd(both, 1); }
+    QV_AVX void set(__m128d y1, __m128d y2) {
+        both = _mm256_insertf128_pd(_mm256_castpd128_pd256(y1), y2, 1);
+    }
+#else
+    __m128d first, second;
+    QV_AVX __m128d y1() const { return first; }
+    QV_AVX __m128d y2() const { return second; }
+    QV_AVX void set(__m128d y1, __m128d y2) { first = y1, second = y2; }
+#endif
+};
+
 QV_AVX inline __m256d join(__m128d low, __m128d high) {
     return _mm256_insertf128_pd(_mm256_castpd128_pd256(low), high, 1);
 }
@@ -113,8 +134,8 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
         y1[p] = pairOf(lanes.y1, p);
         y2[p] = pairOf(lanes.y2, p);
     }
-    __m128d z1 = lanes.y1[kAlone];
-    __m128d z2 = lanes.y2[kAlone];
+    AloneState z;
+    z.set(lanes.y1[kAlone], lanes.y2[kAlone]);
     // The inputs before, carried from step to step: loaded again from the
     // lines, a pair's two halves would come from two different stores.
     __m256d v1[kPairs], v2[kPairs];
@@ -140,7 +161,7 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
                 if (p == e.band / 2 && quiet)
                     quiet = withinBound(y1[p], y2[p], carried(lanes, v1, p, u + 1), carried(lanes, v2, p, u), e.band % 2);
             if (e.band == kAlone && quiet)
-                quiet = withinBound(z1, z2, line(lanes, kAlone, u + 1), line(lanes, kAlone, u));
+                quiet = withinBound(z.y1(), z.y2(), line(lanes, kAlone, u + 1), line(lanes, kAlone, u));
             if (!quiet) break;
             ++next;
         }
@@ -186,15 +207,17 @@ QV_AVX int32_t avxSteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, co
             _mm256_storeu_pd(slots(lanes, 2 * p + 1, ahead), _mm256_cvtps_pd(_mm256_cvtpd_ps(y)));
         }
         // Band 5, as on SSE2.
+        __m128d z1 = z.y1(), z2 = z.y2();
         flushedBandStep(lanes, kAlone, u, marks, z1, z2);
+        z.set(z1, z2);
     }
     for (int p = 0; p < kPairs; ++p)
         for (int which = 0; which < 2; ++which) {
             lanes.y1[2 * p + which] = half(y1[p], which);
             lanes.y2[2 * p + which] = half(y2[p], which);
         }
-    lanes.y1[kAlone] = z1;
-    lanes.y2[kAlone] = z2;
+    lanes.y1[kAlone] = z.y1();
+    lanes.y2[kAlone] = z.y2();
     return u;
 }
 
