@@ -531,9 +531,21 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Po
     // The recursions' state in locals for the stretch: stores to the lines
     // and the stage may alias anything in memory, so state kept there would
     // be reloaded after every one of them.
-    __m128d y1[kBandCount], y2[kBandCount];
+    __m128d y1[kBandCount];
 #pragma GCC unroll 5
-    for (int k = 0; k < kBandCount; ++k) y1[k] = lanes.y1[k], y2[k] = lanes.y2[k];
+    for (int k = 0; k < kBandCount; ++k) y1[k] = lanes.y1[k];
+#if defined(__i386__)
+    // Eight registers hold the five bands' newer delay values but not the
+    // older five as well. Those stay in the lanes, each read once a step,
+    // two steps after it was written, so nothing waits on it; left to the
+    // compiler, the spill may take a newer one, and its band would wait on a
+    // store and a load at every step.
+    __m128d* const y2 = lanes.y2;
+#else
+    __m128d y2[kBandCount];
+#pragma GCC unroll 5
+    for (int k = 0; k < kBandCount; ++k) y2[k] = lanes.y2[k];
+#endif
     int32_t next = 0;
     int32_t u = from;
     int32_t look = nextLook(lanes, u, to, events, next);
@@ -589,7 +601,12 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Po
         }
     }
 #pragma GCC unroll 5
-    for (int k = 0; k < kBandCount; ++k) lanes.y1[k] = y1[k], lanes.y2[k] = y2[k];
+    for (int k = 0; k < kBandCount; ++k) {
+        lanes.y1[k] = y1[k];
+#if !defined(__i386__)
+        lanes.y2[k] = y2[k];
+#endif
+    }
     return u;
 }
 
