@@ -580,15 +580,24 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Po
             // In silence every step is marked.
             look = lanes.marked[u + 1] != 0 ? u + 1 : nextLook(lanes, u + 1, to, events, next);
         }
+        // Band k's line u + c. The 32-bit build finds this step's from one
+        // row pointer: with seven general registers it otherwise works each
+        // address out anew and spills them (a sixth of the DLL's SSE2 time).
+#if defined(__i386__)
+        __m128d(*const row)[kSlotsPerIndex] = lanes.signal + u;
+        auto lineAt = [row](int k, int32_t c) -> __m128d& { return row[c][k]; };
+#else
+        auto lineAt = [&lanes, u](int k, int32_t c) -> __m128d& { return line(lanes, k, u + c); };
+#endif
 #pragma GCC unroll 5
         for (int k = 0; k < kBandCount; ++k) {
-            __m128d x1 = line(lanes, k, u + 1);
-            __m128d x2 = line(lanes, k, u);
+            __m128d x1 = lineAt(k, 1);
+            __m128d x2 = lineAt(k, 0);
             const int32_t at = flushIndex(k, u);
             const bool again = marks & kAllFlushAgain;
             if (__builtin_expect(looking, 0) && (again || lanes.flush[at])) {
                 y1[k] = flushed(y1[k], lanes.offset);
-                x1 = line(lanes, k, u + 1) = flushed(x1, lanes.offset);
+                x1 = lineAt(k, 1) = flushed(x1, lanes.offset);
                 // The older two were flushed a frame ago as the newer two,
                 // when that frame flushed too, and a flush of a flushed
                 // value gives it back bit for bit.
@@ -597,7 +606,18 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Po
                     x2 = flushed(x2, lanes.offset);
                 }
             }
-            bandStep(lanes, k, u, x1, x2, y1[k], y2[k]);
+            // bandStep's section, its lines found from the row.
+            __m128d y = _mm_mul_pd(lanes.b0[k], lineAt(k, kHistory));
+            y = _mm_add_pd(y, _mm_mul_pd(lanes.b1[k], x1));
+            y = _mm_add_pd(y, _mm_mul_pd(lanes.b2[k], x2));
+            y = _mm_sub_pd(y, _mm_mul_pd(lanes.a1[k], y1[k]));
+            y = _mm_sub_pd(y, _mm_mul_pd(lanes.a2[k], y2[k]));
+            y2[k] = y1[k];
+            y1[k] = y;
+            if (k == kBandCount - 1)
+                stageFrame(lanes, u, _mm_cvtpd_ps(y));
+            else
+                lineAt(k + 1, kHistory + kSkew) = throughFloat(y);
         }
     }
 #pragma GCC unroll 5
