@@ -22,6 +22,7 @@
 
 #include "bench/plain_cascade.h"
 #include "bench/silence_cases.h"
+#include "bench/steady_steps.h"
 #include "equaliser/kernel_path.h"
 #include "equaliser/loud_pipeline.h"
 #include "equaliser/module.h"
@@ -333,41 +334,19 @@ void BM_ModulatedRedesigns(benchmark::State& state) {
     runRedesigns(state, Modulation(kind, 1024, kBlocks));
 }
 
-// The steady steps of the loud pipeline alone, on the path in use: every
-// band at work on a chunk of frames, with nothing to look at on the way (no
-// flush, no frame that may be skipped, no poll). Only the five sections a
-// frame and the handing on between bands are left, so this is the floor of
-// the loop's arithmetic on the machine: the rest of the loop's time is
-// taking frames in and out, marking them and polling.
+// The floor of the loop's arithmetic on the machine (bench/steady_steps.h).
 void BM_SteadyStepsAlone(benchmark::State& state) {
     Rig rig(1024);
     rig.buffer(PIN_INPUT1)[0] = 0.5f;
     rig.buffer(PIN_INPUT2)[0] = 0.5f;
     rig.process();  // designs the bands
-    auto lanes = std::make_unique<eq::PipelineLanes>();
-    std::memset(lanes.get(), 0, sizeof *lanes);
-    for (int k = 0; k < kBandCount; ++k) {
-        const BandFilter& f = *rig.module().bands[k];
-        lanes->b0[k] = _mm_set1_pd(f.b0), lanes->b1[k] = _mm_set1_pd(f.b1);
-        lanes->b2[k] = _mm_set1_pd(f.b2), lanes->a1[k] = _mm_set1_pd(f.a1);
-        lanes->a2[k] = _mm_set1_pd(f.a2);
-    }
-    lanes->offset = _mm_set1_pd(denormalOffset);
-    // Band 1's inputs: loud noise, the same every turn (the steps never
-    // write band 1's slot); the other bands' come from the band before.
-    const auto noise = silence::noise(2 * eq::kSignalLength, 0.5f, 3);
-    for (int32_t i = 0; i < eq::kSignalLength; ++i)
-        eq::line(*lanes, 0, i) = _mm_set_pd(noise[2 * i + 1], noise[2 * i]);
-    const eq::PollEvents none{nullptr, 0, 0};
-    const eq::KernelPath path = eq::kernelPath();
+    steady::Steps steps(rig.module().bands);
     for (auto _ : state) {
-        const int32_t done = path == eq::KernelPath::Avx512 ? eq::avx512SteadySteps(*lanes, 0, eq::kChunk, none)
-                             : path == eq::KernelPath::Avx  ? eq::avxSteadySteps(*lanes, 0, eq::kChunk, none)
-                                                            : eq::sse2SteadySteps(*lanes, 0, eq::kChunk, none);
+        const int32_t done = steps.run();
         benchmark::DoNotOptimize(done);
         benchmark::ClobberMemory();
     }
-    reportFrames(state, eq::kChunk);
+    reportFrames(state, steady::Steps::kFrames);
 }
 
 BENCHMARK(BM_Process)->Args({256, 0})->Args({1024, 0})->Args({1024, 1});
@@ -459,7 +438,7 @@ int main(int argc, char** argv) {
     if (t.count("BM_SteadyStepsAlone") && plainFor(1024, 0) > 0.0)
         std::printf("floors, %s path: the steady steps alone %.2f ns per frame (%.3f of plain); one band's"
                     " recursion a frame %.2f (%.3f)\n",
-                    path, t["BM_SteadyStepsAlone"] / eq::kChunk, t["BM_SteadyStepsAlone"] / eq::kChunk * 1024.0 / plainFor(1024, 0),
+                    path, t["BM_SteadyStepsAlone"] / steady::Steps::kFrames, t["BM_SteadyStepsAlone"] / steady::Steps::kFrames * 1024.0 / plainFor(1024, 0),
                     t["BM_PlainCascade/1024/0/1"] / 1024.0 / kBandCount,
                     t["BM_PlainCascade/1024/0/1"] / kBandCount / plainFor(1024, 0));
     if (t.count("BM_Process/1024/0") && plainFor(1024, 0) > 0.0)

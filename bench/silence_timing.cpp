@@ -1,7 +1,9 @@
 // silence_timing [LIBRARY]: times the module library as shipped, through the
 // stand-in host, on loud noise and on each silence case, and prints each
 // case's cost against loud noise, and loud noise against the plain cascade
-// (bench/plain_cascade.h, both orders) built the same way. A plain timing
+// (bench/plain_cascade.h, both orders) built the same way, and the floor of
+// the loop's arithmetic in this build: its steady steps alone (the 32-bit
+// build's are the DLL's own, compiled the same way). A plain timing
 // loop, so it runs wherever the library does (the 32-bit DLL under wine
 // included); the path it takes follows QUORVANE_KERNEL as the library's
 // does. Under user-mode emulation (QUORVANE_DLL_RUNNER=emulated, set by
@@ -23,6 +25,8 @@
 
 #include "bench/plain_cascade.h"
 #include "bench/silence_cases.h"
+#include "bench/steady_steps.h"
+#include "equaliser/kernel_path.h"
 #include "equaliser/process_steps.h"
 #include "host/stand_in_host.h"
 
@@ -49,6 +53,18 @@ struct Subject {
     double best = 1e30;                   // seconds per block
     size_t calls = 0;
 };
+
+// The five bands designed at 48 kHz, as the instances design them.
+void designBands(BandFilter (&filters)[5]) {
+    const double saved = radiansPerHertz;
+    radiansPerHertz = 6.283185307179586 / 48000.0;
+    for (int band = 0; band < 5; ++band) {
+        resetBandFilter(filters[band]);
+        const float* s = kSettings[band];
+        designBand(&filters[band], eq::toFilterType(s[3]), 10.0f * s[0], 10.0f * s[2], 10.0f * s[1]);
+    }
+    radiansPerHertz = saved;
+}
 
 // One silence case on an instance of its own, opened as a host opens one.
 class Case : public Subject {
@@ -92,16 +108,9 @@ private:
 class Plain : public Subject {
 public:
     Plain(bool bandMajor, const silence::Material& material) : bandMajor_(bandMajor), material_(material) {
-        const double saved = radiansPerHertz;
-        radiansPerHertz = 6.283185307179586 / 48000.0;
-        for (int band = 0; band < 5; ++band) {
-            BandFilter filter;
-            resetBandFilter(filter);
-            const float* s = kSettings[band];
-            designBand(&filter, eq::toFilterType(s[3]), 10.0f * s[0], 10.0f * s[2], 10.0f * s[1]);
-            cascade_.design(band, filter);
-        }
-        radiansPerHertz = saved;
+        BandFilter filters[5];
+        designBands(filters);
+        for (int band = 0; band < 5; ++band) cascade_.design(band, filters[band]);
         for (auto* b : {&in1_, &in2_, &out1_, &out2_}) b->assign(kBlockSize, 0.0f);
     }
     void call(size_t index) override {
@@ -117,6 +126,28 @@ private:
     const silence::Material& material_;
     plain::Cascade cascade_;
     std::vector<float> in1_, in2_, out1_, out2_;
+};
+
+// The loop's floor in this build (bench/steady_steps.h): its steady steps
+// alone, on the same bands, a block's worth of frames a call. In the 32-bit
+// build these are the DLL's own steps, compiled the same way.
+class Steps : public Subject {
+public:
+    Steps() : steps_(designs()) {}
+    void call(size_t) override {
+        for (int32_t done = 0; done < kBlockSize; done += steady::Steps::kFrames) sink_ += steps_.run();
+    }
+
+private:
+    const BandFilter* const* designs() {
+        designBands(filters_);
+        for (int band = 0; band < 5; ++band) pointers_[band] = &filters_[band];
+        return pointers_;
+    }
+    BandFilter filters_[5];
+    const BandFilter* pointers_[5];
+    steady::Steps steps_;
+    volatile int32_t sink_ = 0;
 };
 
 // One burst of calls, each with the host's filling of the buffers before it,
@@ -146,9 +177,12 @@ int main(int argc, char** argv) {
         subjects.push_back(std::make_unique<Case>(library->exports(), c, material));
     subjects.push_back(std::make_unique<Plain>(false, material));
     subjects.push_back(std::make_unique<Plain>(true, material));
+    eq::chooseKernelPath();  // this program's own copy of the steps: the path the library takes
+    subjects.push_back(std::make_unique<Steps>());
     const Subject& loud = *subjects[silence::Loud];
     const Subject& frameMajor = *subjects[silence::CaseCount];
     const Subject& bandMajor = *subjects[silence::CaseCount + 1];
+    const Subject& steps = *subjects[silence::CaseCount + 2];
 
     std::vector<Subject*> order;
     for (auto& s : subjects) order.push_back(s.get());
@@ -165,6 +199,8 @@ int main(int argc, char** argv) {
         std::printf("%s: loud noise: not timed (emulated)\n", path.c_str());
         std::printf("plain cascade: not timed (emulated); process / plain cascade (%s path): not timed (emulated)\n",
                     kernelName);
+        std::printf("floor, %s path: the steady steps alone: not timed (emulated)\n",
+                    eq::pathName(eq::kernelPath()));
         std::printf("silence cost against loud noise:\n");
         for (int c = silence::Loud + 1; c < silence::CaseCount; ++c)
             std::printf("  %-28s not timed (emulated)\n", silence::name(c));
@@ -175,6 +211,8 @@ int main(int argc, char** argv) {
     std::printf("plain cascade %.2f ns per stereo frame (frame-major %.2f, band-major %.2f);"
                 " process / plain cascade (%s path): %.3f\n",
                 plainNs, nsPerFrame(frameMajor), nsPerFrame(bandMajor), kernelName, nsPerFrame(loud) / plainNs);
+    std::printf("floor, %s path: the steady steps alone %.2f ns per stereo frame (%.3f of the plain cascade)\n",
+                eq::pathName(eq::kernelPath()), nsPerFrame(steps), nsPerFrame(steps) / plainNs);
     std::printf("silence cost against loud noise (limits: 1.5 where filtered, 0.2 rung down and"
                 " skipped, 0.15 before any sound):\n");
     for (int c = silence::Loud + 1; c < silence::CaseCount; ++c)

@@ -48,17 +48,25 @@ done
 # a frame on one machine, where the DLL's own time moved by a few percent).
 loud() { sed -n 's/.*loud noise \([0-9.]*\) ns.*/\1/p'; }
 plain() { sed -n 's/^plain cascade \([0-9.]*\) ns.*/\1/p'; }
+steps() { sed -n 's/.*the steady steps alone \([0-9.]*\) ns.*/\1/p'; }
 least() { awk -v a="$1" -v b="$2" 'BEGIN { print (b != "" && b < a ? b : a) }'; }
 for path in "${paths[@]}"; do
-  native=1e9 dll=1e9 base=1e9
+  native=1e9 dll=1e9 base=1e9 nativeSteps=1e9 dllSteps=1e9
   for round in 1 2 3; do
-    n=$(QUORVANE_KERNEL=$path build/native/bench/silence_timing build/native/Quorvane.so | loud)
+    n=$(QUORVANE_KERNEL=$path build/native/bench/silence_timing build/native/Quorvane.so)
     out=$(cd build/windows && QUORVANE_KERNEL=$path ./run-32bit bench/silence_timing.exe Quorvane.dll)
-    native=$(least "$native" "$n")
+    native=$(least "$native" "$(loud <<<"$n")")
+    nativeSteps=$(least "$nativeSteps" "$(steps <<<"$n")")
     dll=$(least "$dll" "$(loud <<<"$out")")
+    dllSteps=$(least "$dllSteps" "$(steps <<<"$out")")
     base=$(least "$base" "$(plain <<<"$out")")
   done
-  awk -v p="$path" -v n="$native" -v d="$dll" -v b="$base" \
-    'BEGIN { printf "%s path: DLL %.2f ns per frame, native %.2f: the DLL takes %.2f x the native time;" \
-                    " %.2f of the 32-bit plain cascade (%.2f ns, the least of three runs)\n", p, d, n, d / n, d / b, b }'
+  # Beside each ratio, its floor: the 32-bit build's steady steps alone (the
+  # DLL's own steps, compiled the same way) against the native build's and
+  # against the 32-bit plain cascade.
+  awk -v p="$path" -v n="$native" -v d="$dll" -v b="$base" -v ns="$nativeSteps" -v ds="$dllSteps" \
+    'BEGIN { printf "%s path: DLL %.2f ns per frame, native %.2f: the DLL takes %.2f x the native time" \
+                    " (floor: the 32-bit steady steps alone %.2f ns against the native %.2f, %.2f x);" \
+                    " %.2f of the 32-bit plain cascade (%.2f ns, the least of three runs; floor %.2f)\n",
+                    p, d, n, d / n, ds, ns, ds / ns, d / b, b, ds / b }'
 done
