@@ -296,32 +296,22 @@ void BM_MovingControls(benchmark::State& state) {
     });
 }
 
-// The redesigns alone that a moving-controls case asks for: the same
-// designBand calls, with the same values, on the same bands, made where the
-// loop makes them (at every poll, for a band whose controls differ from the
-// ones it was designed for).
+// The redesigns alone that a moving-controls case asks for: the design half
+// of every band's poll (eq::redesignBand, as the loop makes it, with the same
+// control values at the same polls), and nothing of the loop around it.
 template <typename Streams>
 void runRedesigns(benchmark::State& state, const Streams& source) {
     constexpr int blockSize = 1024;
-    Rig rig(blockSize);  // sets the sample rate the designs use
-    BandFilter bands[kBandCount];
-    float designedFor[kBandCount][4];
-    for (BandFilter& b : bands) resetBandFilter(b);
-    for (auto& controls : designedFor)
-        for (float& c : controls) c = kFreqSentinel;
+    Rig rig(blockSize);  // its module's bands and caches, at the benchmark's rate
+    Module& m = rig.module();
+    float* controls[4 * kBandCount];
     size_t block = 0;
     for (auto _ : state) {
         const size_t start = (block % kBlocks) * blockSize;
-        for (size_t i = start; i < start + blockSize; i += kPollInterval)
-            for (int k = 0; k < kBandCount; ++k) {
-                const auto& s = source.streams;
-                const float now[4] = {s[4 * k][i], s[4 * k + 1][i], s[4 * k + 2][i], s[4 * k + 3][i]};
-                if (std::equal(now, now + 4, designedFor[k])) continue;
-                std::copy(now, now + 4, designedFor[k]);
-                designBand(&bands[k], eq::toFilterType(now[3]), 10.0f * now[0], 10.0f * now[2],
-                           10.0f * now[1]);
-            }
-        benchmark::DoNotOptimize(bands);
+        for (int c = 0; c < 4 * kBandCount; ++c)
+            controls[c] = const_cast<float*>(source.streams[static_cast<size_t>(c)].data() + start);
+        for (int32_t i = 0; i < blockSize; i += kPollInterval)
+            for (int k = 0; k < kBandCount; ++k) benchmark::DoNotOptimize(eq::redesignBand(m, k, controls, i));
         ++block;
     }
     reportFrames(state, blockSize);
