@@ -3,6 +3,8 @@
 // every peer once per round in a rotating order, CPU time of this thread
 // (sox: of the sox process), the median over the rounds. Each peer's gain at
 // the five centres is measured first, so a peer that does not filter shows.
+// Our module alone, fed as the plug-in feeds it, is timed beside them: the
+// floor of the plug-in's time.
 //
 //     quorvane-peer-bench [--rounds N] [--seconds S] [--work-dir DIR]
 #include <time.h>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "bench/peers/lilv_peer.h"
+#include "bench/peers/module_alone.h"
 #include "bench/peers/peer_settings.h"
 #include "bench/peers/sox_peer.h"
 
@@ -70,7 +73,8 @@ double rmsDb(const float* samples, size_t count, size_t stride) {
 constexpr size_t kProbeFrames = 72000;
 constexpr size_t kMeasuredFrames = 24000;
 
-std::vector<double> centreGains(Peer& peer) {
+template <typename Equaliser>
+std::vector<double> centreGains(Equaliser& peer) {
     std::vector<double> gains;
     std::vector<float> outLeft(kProbeFrames), outRight(kProbeFrames);
     for (const Bell& bell : kBells) {
@@ -102,7 +106,8 @@ std::vector<double> soxCentreGains(const SoxPeer& sox) {
 struct Row {
     std::string name;
     std::string closeness;
-    std::unique_ptr<Peer> peer;  // null for sox
+    std::unique_ptr<Peer> peer;  // null for sox and for our module alone
+    std::unique_ptr<ModuleAlone> module;
     std::vector<double> gains;
     std::vector<double> nsPerFrame;  // one per round
 };
@@ -156,10 +161,15 @@ int main(int argc, char** argv) {
             }
             continue;
         }
-        Row row{setting.name, setting.closeness, std::move(peer), {}, {}};
+        Row row{setting.name, setting.closeness, std::move(peer), nullptr, {}, {}};
         row.gains = centreGains(*row.peer);
         rows.push_back(std::move(row));
     }
+    // The floor of our plug-in's time: its module alone, fed as the plug-in
+    // feeds it, with no host, ports or copies around it.
+    rows.push_back({"Quorvane module alone (no LV2 host)", "the five bells exactly, as the plug-in's module",
+                    nullptr, std::make_unique<ModuleAlone>(kRate, kBlock), {}, {}});
+    rows.back().gains = centreGains(*rows.back().module);
     const SoxPeer sox(workDir, soxEqualizerArguments());
     const size_t soxFrames = static_cast<size_t>(seconds * kRate);
     std::string soxInput;
@@ -171,10 +181,10 @@ int main(int argc, char** argv) {
             interleaved[2 * i + 1] = right[i];
         }
         soxInput = sox.writeRaw("sox-noise.raw", interleaved);
-        rows.push_back({"sox equalizer x5 (whole command)", "the five bells (1 octave each)", nullptr,
+        rows.push_back({"sox equalizer x5 (whole command)", "the five bells (1 octave each)", nullptr, nullptr,
                         soxCentreGains(sox), {}});
         rows.push_back({"sox equalizer x5 (less reading/writing)", "the same command less a run with no effect",
-                        nullptr, rows.back().gains, {}});
+                        nullptr, nullptr, rows.back().gains, {}});
     } else {
         std::printf("skipped sox: not installed\n");
     }
@@ -199,11 +209,16 @@ int main(int argc, char** argv) {
                 rows[pluginRows + 1].nsPerFrame.push_back((withEffects - passing) * 1e9 / frames);
                 continue;
             }
-            Peer& peer = *rows[which].peer;
+            Row& row = rows[which];
             const double start = threadCpuSeconds();
             for (size_t b = 0; b < blocks; ++b) {
                 const size_t offset = (b * kBlock) % kNoiseFrames;
-                peer.process(left.data() + offset, right.data() + offset, outLeft.data(), outRight.data(), kBlock);
+                if (row.module)
+                    row.module->process(left.data() + offset, right.data() + offset, outLeft.data(), outRight.data(),
+                                        kBlock);
+                else
+                    row.peer->process(left.data() + offset, right.data() + offset, outLeft.data(), outRight.data(),
+                                      kBlock);
             }
             rows[which].nsPerFrame.push_back((threadCpuSeconds() - start) * 1e9 /
                                              static_cast<double>(blocks * kBlock));
@@ -218,6 +233,20 @@ int main(int argc, char** argv) {
         const double m = median(row.nsPerFrame);
         std::printf("%-40s %12.1f %10.2f %6.1f..%-6.1f\n", row.name.c_str(), m, m / ours, *low, *high);
     }
+    // The target: the fastest peer at least twice our plug-in's time. Its
+    // floor is the ratio to our module alone, which the plug-in's time
+    // cannot go below.
+    const Row* fastest = nullptr;
+    const Row* module = nullptr;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        if (rows[i].module) module = &rows[i];
+        else if (!fastest || median(rows[i].nsPerFrame) < median(fastest->nsPerFrame)) fastest = &rows[i];
+    }
+    if (fastest && module)
+        std::printf("\nthe fastest peer, %s, takes %.2f x our plug-in's time (target 2); %.2f x our module's alone"
+                    " (the floor of that ratio)\n",
+                    fastest->name.c_str(), median(fastest->nsPerFrame) / ours,
+                    median(fastest->nsPerFrame) / median(module->nsPerFrame));
     std::printf("\nHow close each configuration gets to the five bells:\n");
     for (const Row& row : rows) std::printf("  %s: %s\n", row.name.c_str(), row.closeness.c_str());
     return 0;
