@@ -42,31 +42,41 @@ done
 [ "$runner" = wine ] || exit 0
 
 # The DLL against the native library through the same timing program: three
-# runs of each in turn per path, the least loud-noise time of each kept, and
-# the least of the 32-bit plain cascade's times in those runs (from one run
-# of the timing program to the next it has taken anything from 21 to 68 ns
-# a frame on one machine, where the DLL's own time moved by a few percent).
+# runs of each in turn per path, the least loud-noise time of each kept. The
+# 32-bit plain cascade's code is the same whatever path the DLL takes, so its
+# baseline is its least over every run of every path: under wine its own time
+# has moved from 16 to 68 ns a frame between runs of one timing program (on
+# an AMD EPYC, 16 in every run where the DLL took its SSE2 path and 31 to 53
+# in most where it took AVX, with the upper register halves cleared before it
+# and its buffers spread over a page alike), where the DLL's moved by a few
+# percent.
 loud() { sed -n 's/.*loud noise \([0-9.]*\) ns.*/\1/p'; }
 plain() { sed -n 's/^plain cascade \([0-9.]*\) ns.*/\1/p'; }
 steps() { sed -n 's/.*the steady steps alone \([0-9.]*\) ns.*/\1/p'; }
 least() { awk -v a="$1" -v b="$2" 'BEGIN { print (b != "" && b < a ? b : a) }'; }
+declare -A native dll nativeSteps dllSteps
+base=1e9
 for path in "${paths[@]}"; do
-  native=1e9 dll=1e9 base=1e9 nativeSteps=1e9 dllSteps=1e9
+  native[$path]=1e9 dll[$path]=1e9 nativeSteps[$path]=1e9 dllSteps[$path]=1e9
   for round in 1 2 3; do
     n=$(QUORVANE_KERNEL=$path build/native/bench/silence_timing build/native/Quorvane.so)
     out=$(cd build/windows && QUORVANE_KERNEL=$path ./run-32bit bench/silence_timing.exe Quorvane.dll)
-    native=$(least "$native" "$(loud <<<"$n")")
-    nativeSteps=$(least "$nativeSteps" "$(steps <<<"$n")")
-    dll=$(least "$dll" "$(loud <<<"$out")")
-    dllSteps=$(least "$dllSteps" "$(steps <<<"$out")")
+    native[$path]=$(least "${native[$path]}" "$(loud <<<"$n")")
+    nativeSteps[$path]=$(least "${nativeSteps[$path]}" "$(steps <<<"$n")")
+    dll[$path]=$(least "${dll[$path]}" "$(loud <<<"$out")")
+    dllSteps[$path]=$(least "${dllSteps[$path]}" "$(steps <<<"$out")")
     base=$(least "$base" "$(plain <<<"$out")")
   done
+done
+echo
+for path in "${paths[@]}"; do
   # Beside each ratio, its floor: the 32-bit build's steady steps alone (the
   # DLL's own steps, compiled the same way) against the native build's and
   # against the 32-bit plain cascade.
-  awk -v p="$path" -v n="$native" -v d="$dll" -v b="$base" -v ns="$nativeSteps" -v ds="$dllSteps" \
+  awk -v p="$path" -v n="${native[$path]}" -v d="${dll[$path]}" -v b="$base" \
+      -v ns="${nativeSteps[$path]}" -v ds="${dllSteps[$path]}" \
     'BEGIN { printf "%s path: DLL %.2f ns per frame, native %.2f: the DLL takes %.2f x the native time" \
                     " (floor: the 32-bit steady steps alone %.2f ns against the native %.2f, %.2f x);" \
-                    " %.2f of the 32-bit plain cascade (%.2f ns, the least of three runs; floor %.2f)\n",
+                    " %.2f of the 32-bit plain cascade (%.2f ns, its least over every run; floor %.2f)\n",
                     p, d, n, d / n, ds, ns, ds / ns, d / b, b, ds / b }'
 done
