@@ -46,8 +46,8 @@ done
 # 32-bit plain cascade's code is the same whatever path the DLL takes, so its
 # baseline is its least over every run of every path: under wine its own time
 # has moved from 16 to 68 ns a frame between runs of one timing program (on
-# an AMD EPYC, 16 in every run where the DLL took its SSE2 path and 31 to 53
-# in most where it took AVX, with the upper register halves cleared before it
+# an AMD EPYC, 16 in every run where the DLL took its SSE2 path and 21 to 53
+# in most where it took AVX or AVX-512, with the upper halves cleared before it
 # and its buffers spread over a page alike), where the DLL's moved by a few
 # percent.
 loud() { sed -n 's/.*loud noise \([0-9.]*\) ns.*/\1/p'; }
