@@ -133,19 +133,18 @@ private:
 // build these are the DLL's own steps, compiled the same way.
 class Steps : public Subject {
 public:
-    Steps() : steps_(designs()) {}
+    Steps() : steps_(designedSteps()) {}
     void call(size_t) override {
         for (int32_t done = 0; done < kBlockSize; done += steady::Steps::kFrames) sink_ += steps_.run();
     }
 
 private:
-    const BandFilter* const* designs() {
-        designBands(filters_);
-        for (int band = 0; band < 5; ++band) pointers_[band] = &filters_[band];
-        return pointers_;
+    static steady::Steps designedSteps() {
+        BandFilter filters[5];
+        designBands(filters);
+        const BandFilter* const bands[5] = {&filters[0], &filters[1], &filters[2], &filters[3], &filters[4]};
+        return steady::Steps(bands);  // takes the coefficients now
     }
-    BandFilter filters_[5];
-    const BandFilter* pointers_[5];
     steady::Steps steps_;
     volatile int32_t sink_ = 0;
 };
