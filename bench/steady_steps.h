@@ -22,10 +22,10 @@ namespace steady {
 
 class Steps {
 public:
-    // The five bands' designs (kBandCount of them); the path is the one in
-    // force (kernelPath).
-    explicit Steps(const BandFilter* const* bands)
-        : lanes_(std::make_unique<eq::PipelineLanes>()), path_(eq::kernelPath()) {
+    // The five bands' designs (kBandCount of them), taken as they are now;
+    // by default on the path in force.
+    explicit Steps(const BandFilter* const* bands, eq::KernelPath path = eq::kernelPath())
+        : lanes_(std::make_unique<eq::PipelineLanes>()), path_(path) {
         std::memset(lanes_.get(), 0, sizeof *lanes_);
         for (int k = 0; k < kBandCount; ++k) {
             const BandFilter& f = *bands[k];
@@ -50,6 +50,9 @@ public:
                : path_ == eq::KernelPath::Avx  ? eq::avxSteadySteps(*lanes_, 0, kFrames, none)
                                                : eq::sse2SteadySteps(*lanes_, 0, kFrames, none);
     }
+
+    // Band 5's outputs are in lanes().stage; the other bands' in the lines.
+    const eq::PipelineLanes& lanes() const { return *lanes_; }
 
 private:
     std::unique_ptr<eq::PipelineLanes> lanes_;
