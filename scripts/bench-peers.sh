@@ -6,7 +6,7 @@
 # machine they still move, the ratios less than the absolute values.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target quorvane_lv2 quorvane-peer-bench

@@ -8,7 +8,7 @@
 # its timing program says "not timed (emulated)" instead of figures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 
 paths=(sse2)
 grep -qw avx /proc/cpuinfo && paths+=(avx)

@@ -6,14 +6,17 @@
 # build/demo/ (or the folder given as $1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh main
 
 echo "== building the shipped Windows DLL (build/windows)"
-cmake --preset windows >/dev/null
+# The presets also configure the tests, benchmarks, LV2 plug-in and packages,
+# which need the test set of packages; the demo needs none of them.
+cmake --preset windows -DQUORVANE_TESTS=OFF -DQUORVANE_PACKAGES=OFF >/dev/null
 cmake --build --preset windows --target Quorvane
 
 echo "== building the native module and quorvane-render (build/native)"
-cmake --preset native >/dev/null
+cmake --preset native -DQUORVANE_TESTS=OFF -DQUORVANE_BENCH=OFF -DQUORVANE_LV2=OFF \
+      -DQUORVANE_PACKAGES=OFF >/dev/null
 cmake --build --preset native --target quorvane-render
 
 out="${1:-build/demo}"

@@ -7,7 +7,7 @@
 #   scripts/manual-plots.sh BUILD-DIR    with a configured build of your own
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 
 build="${1:-}"
 if [ -z "$build" ]; then

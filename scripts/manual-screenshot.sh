@@ -6,7 +6,7 @@
 #   scripts/manual-screenshot.sh [OUT.png]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 if ! command -v chromium >/dev/null; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO=sudo

@@ -9,7 +9,7 @@
 # which is how a release is checked (README: "Verifying a release").
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh release
 umask 022
 
 out="${1:-dist}"

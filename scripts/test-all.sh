@@ -5,7 +5,7 @@
 # corpus and for a bounded run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 
 for preset in native sanitize windows fuzz; do
   echo "== $preset"
