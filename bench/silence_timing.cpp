@@ -56,14 +56,11 @@ struct Subject {
 
 // The five bands designed at 48 kHz, as the instances design them.
 void designBands(BandFilter (&filters)[5]) {
-    const double saved = radiansPerHertz;
-    radiansPerHertz = 6.283185307179586 / 48000.0;
     for (int band = 0; band < 5; ++band) {
-        resetBandFilter(filters[band]);
+        resetBandFilter(filters[band], 6.283185307179586 / 48000.0);
         const float* s = kSettings[band];
         designBand(&filters[band], eq::toFilterType(s[3]), 10.0f * s[0], 10.0f * s[2], 10.0f * s[1]);
     }
-    radiansPerHertz = saved;
 }
 
 // One silence case on an instance of its own, opened as a host opens one.

@@ -5,8 +5,6 @@
 
 #include "equaliser/design_math.h"
 
-double radiansPerHertz = 6.283185307179586 / 44100.0;
-
 namespace {
 
 constexpr double kHalfLn2 = 0.6931471805599453 / 2.0;
@@ -126,7 +124,7 @@ void designCached(BandFilter& f, int32_t type, float freqHz, float width, float 
     const bool freqChanged = takeAll || !(freqHz == f.lastFreq);
     if (freqChanged) {
         f.lastFreq = clampInput(freqHz, kMinFreqHz, kMaxFreqHz);
-        f.w0 = guardW0(static_cast<double>(f.lastFreq) * radiansPerHertz);
+        f.w0 = guardW0(static_cast<double>(f.lastFreq) * f.radiansPerHertz);
         const eq::dmath::SinCos sc = eq::dmath::sincos(f.w0);
         f.sinW0 = sc.sin;
         f.cosW0 = sc.cos;
@@ -163,7 +161,7 @@ void designCached(BandFilter& f, int32_t type, float freqHz, float width, float 
 
 void designDirect(BandFilter& f, int32_t type, float freqHz, float width) {
     const float clampedHz = clampInput(freqHz, kMinFreqHz, kMaxFreqHz);
-    f.w0 = guardW0(static_cast<double>(clampedHz) * radiansPerHertz);
+    f.w0 = guardW0(static_cast<double>(clampedHz) * f.radiansPerHertz);
     const eq::dmath::SinCos sc = eq::dmath::sincos(f.w0);
     f.sinW0 = sc.sin;
     f.cosW0 = sc.cos;
@@ -182,7 +180,7 @@ void clearDelayValues(BandFilter& f) {
     f.rightY1 = f.rightY2 = f.rightX1 = f.rightX2 = 0.0;
 }
 
-void resetBandFilter(BandFilter& f) {
+void resetBandFilter(BandFilter& f, double radiansPerHertz) {
     // Every field gets a value, though the first design computes each one it
     // reads: nothing is ever read uninitialised.
     f = BandFilter{};
@@ -190,13 +188,14 @@ void resetBandFilter(BandFilter& f) {
     f.lastFreq = kFreqSentinel;
     f.lastWidth = kWidthSentinel;
     f.lastGain = kGainSentinel;
+    f.radiansPerHertz = radiansPerHertz;
     storePassThrough(f);
     clearDelayValues(f);
 }
 
-BandFilter* createBandFilter() {
+BandFilter* createBandFilter(double radiansPerHertz) {
     BandFilter* filter = new (std::nothrow) BandFilter;
-    if (filter != nullptr) resetBandFilter(*filter);
+    if (filter != nullptr) resetBandFilter(*filter, radiansPerHertz);
     return filter;
 }
 

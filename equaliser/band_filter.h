@@ -37,6 +37,10 @@ struct BandFilter {
     double leftY1, leftY2, leftX1, leftX2;
     double rightY1, rightY2, rightX1, rightX2;
     int32_t type;
+    // 2*pi / the sample rate of the instance the band belongs to: the design
+    // turns Hz into radians per sample with it. Each instance keeps its own,
+    // so instances opened at different rates never design at each other's.
+    double radiansPerHertz;
 };
 
 // What the design takes up: frequencies are clamped to kMinFreqHz..kMaxFreqHz
@@ -55,13 +59,10 @@ constexpr float kWidthSentinel = -5.0f;
 constexpr float kGainSentinel = -100.0f;
 constexpr int32_t kInitialFilterType = -6;  // matches no response: the first design is a type change
 
-// Process-wide: 2*pi / sample rate, set by every open. The design turns Hz
-// into radians per sample with it.
-extern double radiansPerHertz;
-
-// A filter in its initial state, or null when memory runs out.
-BandFilter* createBandFilter();
-void resetBandFilter(BandFilter& filter);
+// A filter in its initial state, designing at `radiansPerHertz` (2*pi / the
+// sample rate), or null when memory runs out.
+BandFilter* createBandFilter(double radiansPerHertz);
+void resetBandFilter(BandFilter& filter, double radiansPerHertz);
 
 // Designs the band for a response type, a frequency in Hz, a width (octaves
 // for types 0 to 6, the shelf's Q for 7 and 8) and a gain in dB. Allocates

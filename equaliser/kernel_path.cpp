@@ -2,6 +2,7 @@
 
 #include <cpuid.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -10,9 +11,11 @@ namespace eq {
 
 namespace {
 
-// Read by every process call, written only at open (and by tests): a plain
-// value, every write the same for a given environment.
-KernelPath currentPath = KernelPath::Sse2;
+// Read by every process call, written at every open (and by tests), on
+// whatever threads the host uses: every write the same for a given
+// environment, so relaxed order is enough, but the accesses must be atomic
+// for one instance's open not to race another's processing.
+std::atomic<KernelPath> currentPath{KernelPath::Sse2};
 
 uint32_t savedState() {
     uint32_t low = 0, high = 0;
@@ -64,11 +67,11 @@ const char* pathName(KernelPath path) {
     return "?";
 }
 
-KernelPath kernelPath() { return currentPath; }
+KernelPath kernelPath() { return currentPath.load(std::memory_order_relaxed); }
 
 bool setKernelPath(KernelPath path) {
     if (!pathAvailable(path)) return false;
-    currentPath = path;
+    currentPath.store(path, std::memory_order_relaxed);
     return true;
 }
 
@@ -81,7 +84,7 @@ void chooseKernelPath() {
         best = KernelPath::Sse2;
     else if (asked != nullptr && std::strcmp(asked, "avx") == 0 && best == KernelPath::Avx512)
         best = KernelPath::Avx;
-    currentPath = best;
+    currentPath.store(best, std::memory_order_relaxed);
 }
 
 }  // namespace eq

@@ -5,8 +5,6 @@
 #include <cmath>
 #include <limits>
 
-double denormalOffset = 1e-21;
-
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
@@ -80,9 +78,12 @@ void Module::open() {
     // allocation leaves the instance on the do-nothing process function, with
     // no filters, and still safe to close.
     releaseBands();
+    // Each instance designs at the rate it was opened with; a rate set later
+    // takes effect at the next open.
+    const double radiansPerHertz = kTwoPi / static_cast<double>(sampleRate);
     bool ready = buildPinTable();
     for (int band = 0; band < kBandCount && ready; ++band) {
-        bands[band] = createBandFilter();
+        bands[band] = createBandFilter(radiansPerHertz);
         ready = bands[band] != nullptr;
     }
     if (!ready) {
@@ -91,8 +92,6 @@ void Module::open() {
         return;
     }
 
-    radiansPerHertz = kTwoPi / static_cast<double>(sampleRate);
-    denormalOffset = 1e-21;
     for (int band = 0; band < kBandCount; ++band) {
         cachedFreq[band] = kCachedFreqSentinel;
         cachedGain[band] = kCachedGainSentinel;

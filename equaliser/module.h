@@ -24,8 +24,11 @@ constexpr int32_t controlPin(int band, ControlOffset control) {
     return PIN_FIRST_CONTROL + 4 * band + control;
 }
 
-// Process-wide: added and taken away again to flush vanishing delay values.
-extern double denormalOffset;
+// Added and taken away again to flush vanishing delay values; also the bound
+// under which every delay value must lie for the bands to count as at rest.
+// A constant, so that no open ever writes what another instance's processing
+// reads.
+constexpr double denormalOffset = 1e-21;
 
 class Module : public SEModule_base {
 public:

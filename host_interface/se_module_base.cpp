@@ -36,7 +36,11 @@ void QV_HOST_ENTRY eventEntry(SEModule_base* object, EventRecord* event) {
 
 using MemberOperation = void(QV_THISCALL*)(SEModule_base* self);
 
-ProcessInfo processInfo;  // shared by every instance; each request rewrites it
+// Shared by every instance; each request names the asking object in it. Its
+// other words never change, so they are written once, here; the one that does
+// is stored atomically, since instances may ask from several threads at once
+// (the last to ask is named, as with one thread).
+ProcessInfo processInfo = {1, static_cast<int32_t>(sizeof(ProcessFunction)), nullptr, 0};
 
 }  // namespace
 
@@ -92,10 +96,7 @@ DispatcherResult SEModule_base::dispatcher(int32_t opcode, int32_t index, int32_
             onHostMessage(value, index, pointer);
             return 0;
         case MOD_GET_PROCESS_INFO:
-            processInfo.one = 1;
-            processInfo.memberSize = static_cast<int32_t>(sizeof(ProcessFunction));
-            processInfo.member = &currentProcess_;
-            processInfo.zero = 0;
+            __atomic_store_n(&processInfo.member, &currentProcess_, __ATOMIC_RELAXED);
             return reinterpret_cast<DispatcherResult>(&processInfo);
         default:
             return 0;

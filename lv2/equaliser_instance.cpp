@@ -8,7 +8,6 @@
 #include "equaliser/process_steps.h"
 #include "host_interface/se_module_base.h"
 #include "lv2/port_table.h"
-#include "lv2/shared_rate.h"
 #include "lv2/typed_value.h"
 
 #if defined(__SSE__) || defined(__x86_64__)
@@ -57,18 +56,14 @@ bool sameBits(float a, float b) {
 EqualiserInstance* EqualiserInstance::create(double sampleRate, const InlineDisplayQueue* queue) {
     const float rate = static_cast<float>(sampleRate);
     if (!(rate > 0.0f) || !std::isfinite(rate)) return nullptr;
-    if (!claimSampleRate(rate)) return nullptr;
     EqualiserInstance* instance = new (std::nothrow) EqualiserInstance;
-    if (instance == nullptr) {
-        releaseSampleRate();
-        return nullptr;
-    }
+    if (instance == nullptr) return nullptr;
     instance->sampleRate_ = rate;
     instance->queue_ = queue != nullptr && queue->queueDraw != nullptr ? queue : nullptr;
     instance->record_ = makeModule(0, kInterfaceKind, &EqualiserInstance::hostCallback,
                                    reinterpret_cast<intptr_t>(instance));
     if (instance->record_ == nullptr || !instance->describePins() || !instance->open()) {
-        delete instance;  // closes the module and gives the rate back
+        delete instance;  // closes the module
         return nullptr;
     }
     // Until the first run the picture shows the defaults, as the unconnected
@@ -83,7 +78,6 @@ EqualiserInstance* EqualiserInstance::create(double sampleRate, const InlineDisp
 
 EqualiserInstance::~EqualiserInstance() {
     if (record_ != nullptr) record_->dispatcherEntry(record_, MOD_CLOSE, 0, 0, nullptr, 0.0f);
-    releaseSampleRate();
 }
 
 bool EqualiserInstance::describePins() {

@@ -27,8 +27,9 @@ public:
     // however a host splits its run() calls, and the bits are the same.
     static constexpr int32_t kChunkFrames = 512;
 
-    // Null when the rate is not a usable one, when another live instance in
-    // this process runs at a different rate, or when memory runs out.
+    // Null when the rate is not a usable one or when memory runs out. Each
+    // instance designs at its own rate, whatever rates others in the
+    // process run at.
     // `queue` is the host's redraw request, null when it offers none.
     static EqualiserInstance* create(double sampleRate, const InlineDisplayQueue* queue);
     ~EqualiserInstance();

@@ -28,9 +28,9 @@ struct Section {
     double b0, b1, b2, a1, a2;
 };
 
-Section designed(const CurveSettings::Band& band) {
+Section designed(const CurveSettings::Band& band, double radiansPerHertz) {
     BandFilter filter;
-    resetBandFilter(filter);
+    resetBandFilter(filter, radiansPerHertz);
     designBand(&filter, band.type, band.freqHz, band.width, band.gainDb);
     return {filter.b0, filter.b1, filter.b2, filter.a1, filter.a2};
 }
@@ -96,7 +96,8 @@ InlineDisplayImage* ResponseImage::render(const CurveSettings& settings, double 
     // The curve's row at each column's centre frequency; NaN where it is
     // not drawn (at or above half the sample rate, a NaN design).
     Section sections[kBands];
-    for (uint32_t band = 0; band < kBands; ++band) sections[band] = designed(settings.bands[band]);
+    for (uint32_t band = 0; band < kBands; ++band)
+        sections[band] = designed(settings.bands[band], 2.0 * kPi / sampleRate);
     for (uint32_t x = 0; x < width; ++x) {
         const double hz = kLowestHz * std::pow(kHighestHz / kLowestHz, (x + 0.5) / width);
         double db = settings.outputGainDb;

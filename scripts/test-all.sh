@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
 
-for preset in native sanitize windows fuzz; do
+for preset in native sanitize tsan windows fuzz; do
   echo "== $preset"
   extra=()
   [ "$preset" = windows ] && extra=(-DQUORVANE_NATIVE_BUILD_DIR="$PWD/build/native")

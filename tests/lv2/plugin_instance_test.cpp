@@ -1,6 +1,6 @@
 // The bundle's binary loaded as a host loads it and driven in-process: every
 // sample rate a host may use, run() call sizes that must not matter, the
-// host's floating-point mode, restarts, one rate per process, the flat
+// host's floating-point mode, restarts, several rates side by side, the flat
 // defaults, the bypass, output gain and band switches, and run() taking
 // nothing from the heap.
 #include <gtest/gtest.h>
@@ -66,20 +66,24 @@ INSTANTIATE_TEST_SUITE_P(Rates, EveryRate,
                              return std::to_string(static_cast<int>(info.param)) + "Hz";
                          });
 
-// The equaliser's rate-dependent design factor is one for the whole
-// library: a second live rate is refused, the same rate is not, and the
-// rate is free again once every instance is gone.
-TEST_F(PluginInstanceTest, OneSampleRatePerProcess) {
-    {
-        PluginInstance first(descriptor(), 48000.0, kFiveBells);
-        ASSERT_TRUE(first.valid());
-        PluginInstance sameRate(descriptor(), 48000.0, kFiveBells);
-        EXPECT_TRUE(sameRate.valid());
-        PluginInstance otherRate(descriptor(), 44100.0, kFiveBells);
-        EXPECT_FALSE(otherRate.valid());
+// Instances at different rates live side by side, each sounding as it does
+// alone, whichever was made last.
+TEST_F(PluginInstanceTest, InstancesAtDifferentRatesEachKeepTheirOwn) {
+    const std::vector<float> input = lv2test::stereoMaterial(6000, 3);
+    std::vector<float> alone[2];
+    const double rates[2] = {48000.0, 96000.0};
+    for (int i = 0; i < 2; ++i) {
+        PluginInstance instance(descriptor(), rates[i], kFiveBells);
+        ASSERT_TRUE(instance.valid());
+        alone[i] = instance.render(input, 256);
     }
-    PluginInstance later(descriptor(), 44100.0, kFiveBells);
-    EXPECT_TRUE(later.valid());
+    EXPECT_FALSE(sameBits(alone[0], alone[1])) << "the rates should design apart";
+    PluginInstance first(descriptor(), rates[0], kFiveBells);
+    PluginInstance second(descriptor(), rates[1], kFiveBells);
+    ASSERT_TRUE(first.valid());
+    ASSERT_TRUE(second.valid());
+    EXPECT_TRUE(sameBits(first.render(input, 256), alone[0]));
+    EXPECT_TRUE(sameBits(second.render(input, 256), alone[1]));
 }
 
 TEST_F(PluginInstanceTest, UnusableRatesAreRefused) {

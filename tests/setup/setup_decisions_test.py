@@ -25,15 +25,27 @@ MIRROR_ERROR = (
 
 STAND_INS = {
     "dpkg-query": r"""#!/bin/sh
-# dpkg-query -W -f='${Status}' PACKAGE
-for last; do :; done
-grep -qx "$last" "$MACHINE/installed" && { printf 'install ok installed'; exit 0; }
-exit 1
+# -W -f=FORMAT [PACKAGE]: the status, version or source of the packages in
+# $MACHINE/versions ("package source version" lines) and $MACHINE/installed.
+format=$2; package=${3:-}
+case $format in
+  *'${Status}'*)
+    grep -qx "$package" "$MACHINE/installed" && { printf 'install ok installed'; exit 0; }
+    exit 1 ;;
+  *'${Package}'*) sed 's/$//' "$MACHINE/versions" ;;
+  *'${Version}'*) awk -v p="${package%:amd64}" '$1 == p {printf "%s", $3; f=1} END {exit !f}' "$MACHINE/versions" ;;
+  *'${source:Package}'*) awk -v p="${package%:amd64}" '$1 == p {printf "%s", $2}' "$MACHINE/versions" ;;
+esac
+""",
+    "apt-cache": r"""#!/bin/sh
+# policy NAME:i386: the i386 version the indexes offer, from $MACHINE/offered.
+awk -v p="${2%:i386}" '$1 == p {print "  Candidate: " $2}' "$MACHINE/offered"
 """,
     "dpkg": r"""#!/bin/sh
 case $1 in
   --print-foreign-architectures) cat "$MACHINE/architectures" ;;
   --add-architecture) echo "$2" >> "$MACHINE/architectures"; echo "dpkg $*" >> "$MACHINE/calls" ;;
+  --compare-versions) exec /usr/bin/dpkg "$@" ;;
 esac
 """,
     "id": "#!/bin/sh\necho 0\n",
@@ -49,8 +61,9 @@ if [ "$1" = update ]; then
   exit 0
 fi
 shift  # install
-release=""
+release=""; simulate=""
 case "$*" in *"-t bookworm"*) release=bookworm ;; esac
+case " $* " in *" -s "*) simulate=1 ;; esac
 if [ -f "$MACHINE/broken" ]; then echo "E: everything fails"; exit 100; fi
 for p; do
   case $p in
@@ -60,7 +73,18 @@ for p; do
       fi ;;
   esac
 done
-for p; do case $p in -*|bookworm) ;; *) echo "$p" >> "$MACHINE/installed" ;; esac; done
+# libbrotli1 (amd64) is installed from the updates, newer than the only i386
+# version offered: wine32's i386 libraries need the two equal.
+if [ -f "$MACHINE/newer-amd64-twin" ] && [ -n "$release" ]; then
+  case " $* " in
+    *" libbrotli1=1.0.9-2+b6 "*) ;;
+    *) echo " libfreetype6:i386 : Depends: libbrotli1:i386 (>= 0.6.0) but it is not installable"
+       echo " libcurl4:i386 : Depends: libbrotli1:i386 (>= 0.6.0) but it is not installable"
+       echo "E: Unable to correct problems, you have held broken packages."; exit 100 ;;
+  esac
+fi
+[ -n "$simulate" ] && exit 0
+for p; do case $p in -*|bookworm) ;; *) echo "${p%%=*}" >> "$MACHINE/installed" ;; esac; done
 """,
 }
 
@@ -70,7 +94,7 @@ MAIN = ["cmake", "g++", "make", "g++-mingw-w64-i686-posix", "binutils-mingw-w64-
 
 class Machine:
     def __init__(self, folder, installed=(), update_failures=0, no_i386_updates=False,
-                 broken=False):
+                 broken=False, newer_amd64_twin=False):
         self.folder = pathlib.Path(folder)
         bin_dir = self.folder / "bin"
         bin_dir.mkdir()
@@ -87,6 +111,16 @@ class Machine:
             (self.folder / "no-i386-updates").write_text("")
         if broken:
             (self.folder / "broken").write_text("")
+        # The amd64 brotli packages as installed from the updates, and an
+        # unrelated package of the same version that must stay alone.
+        (self.folder / "versions").write_text(
+            "libbrotli1 brotli 1.0.9-2+deb12u1\n"
+            "libbrotli-dev brotli 1.0.9-2+deb12u1\n"
+            "libbrotli-doc brotli 1.0.9-1\n"
+            "zlib1g zlib 1:1.2.13.dfsg-1\n")
+        (self.folder / "offered").write_text("libbrotli1 1.0.9-2+b6\nzlib1g 1:1.2.13.dfsg-1\n")
+        if newer_amd64_twin:
+            (self.folder / "newer-amd64-twin").write_text("")
 
     def run(self, *args):
         env = dict(os.environ, MACHINE=str(self.folder), TMPDIR=str(self.folder),
@@ -169,12 +203,31 @@ class SetupDecisions(unittest.TestCase):
         m = self.machine(installed=MAIN + ["pandoc"], update_failures=99, no_i386_updates=True)
         result = m.run("test")
         self.assertEqual(result.returncode, 0, result.stderr)
-        first, second = installs(m.calls())
+        first, simulated, second = installs(m.calls())
         self.assertNotIn("-t bookworm", first)
+        self.assertIn(" -s ", simulated)
         self.assertIn("-t bookworm", second)
         self.assertIn("wine32:i386", second.split())
         self.assertIn("installing the release's own versions instead (apt-get install -t bookworm)",
                       result.stderr)
+        self.assertIn("wine32:i386", m.installed())
+
+    def test_twins_installed_from_the_updates_come_down_to_the_i386_version(self):
+        m = self.machine(installed=MAIN + ["pandoc"], update_failures=99, no_i386_updates=True,
+                         newer_amd64_twin=True)
+        result = m.run("test")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        real = [c for c in installs(m.calls()) if " -s " not in c]
+        self.assertEqual(len(real), 2, m.calls())
+        last = real[-1].split()
+        self.assertIn("libbrotli1=1.0.9-2+b6", last)
+        self.assertIn("libbrotli-dev=1.0.9-2+b6", last)   # built beside it, same version
+        self.assertNotIn("libbrotli-doc=1.0.9-2+b6", last)
+        self.assertFalse(any(w.startswith("zlib1g") for w in last))
+        self.assertIn("--allow-downgrades", last)
+        named = [line for line in result.stderr.splitlines() if "come down" in line]
+        self.assertEqual(len(named), 1, result.stderr)
+        self.assertIn("libbrotli1=1.0.9-2+b6", named[0])
         self.assertIn("wine32:i386", m.installed())
 
     def test_a_set_up_that_could_not_finish_says_so_and_fails(self):

@@ -108,7 +108,7 @@ FormulaDesign formulaDesign(int32_t type, float freq, float width, float gain) {
         width = clampFloat(width, 0.001f, 20.0f);
         gain = clampFloat(gain, -20.0f, 20.0f);
     }
-    const double w0 = static_cast<double>(f) * radiansPerHertz;
+    const double w0 = static_cast<double>(f) * testRadiansPerHertz();
     return {formulaCoefficients(type, w0, width, gain), w0};
 }
 
@@ -212,7 +212,7 @@ TEST(BandDesignGuard, BandAtOrAboveHalfTheSampleRateSitsJustBelowIt) {
 // band of the same response stands in, with the response's landmarks intact.
 TEST(BandDesignGuard, DegenerateWidthsKeepTheResponseAndStayStable) {
     ScopedSampleRate rate(48000.0);
-    const double w0 = 1000.0 * radiansPerHertz;
+    const double w0 = 1000.0 * testRadiansPerHertz();
     const std::vector<std::vector<float>> groups = {{0.0f, -0.0f, -1.0f, 1.0e-30f, -kInf},
                                                     {1.0e6f, 1.0e30f, kInf}};
     for (int32_t type = FILTER_LOW_PASS; type <= FILTER_ALL_PASS; ++type) {

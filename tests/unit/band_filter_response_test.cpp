@@ -25,7 +25,7 @@ struct Band {
 const Band kBands[] = {{40.0f, 0.5f}, {250.0f, 1.0f}, {1000.0f, 2.0f}, {4000.0f, 0.3f},
                        {12000.0f, 0.7f}};
 
-double centre(float freq) { return static_cast<double>(freq) * radiansPerHertz; }
+double centre(float freq) { return static_cast<double>(freq) * testRadiansPerHertz(); }
 
 // Finds where |H| crosses `level` between `inside` (above it) and `outside`
 // (below it) by bisection.

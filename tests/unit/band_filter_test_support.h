@@ -72,14 +72,21 @@ inline std::complex<double> response(const Coeffs& c, double w) {
 inline double magnitude(const Coeffs& c, double w) { return std::abs(response(c, w)); }
 inline double magnitudeDb(const Coeffs& c, double w) { return 20.0 * std::log10(magnitude(c, w)); }
 
-// The process-wide rate the design reads, set for one test and put back after.
+// 2*pi / the rate the tests' bands are made to design at (an instance's
+// bands take it from the rate it opened with).
+inline double& testRadiansPerHertz() {
+    static double value = kTwoPi / 44100.0;
+    return value;
+}
+
+// The rate the tests' bands design at, set for one test and put back after.
 class ScopedSampleRate {
 public:
-    explicit ScopedSampleRate(double rate) : saved_(radiansPerHertz) { set(rate); }
-    ~ScopedSampleRate() { radiansPerHertz = saved_; }
+    explicit ScopedSampleRate(double rate) : saved_(testRadiansPerHertz()) { set(rate); }
+    ~ScopedSampleRate() { testRadiansPerHertz() = saved_; }
     ScopedSampleRate(const ScopedSampleRate&) = delete;
     ScopedSampleRate& operator=(const ScopedSampleRate&) = delete;
-    void set(double rate) { radiansPerHertz = kTwoPi / rate; }
+    void set(double rate) { testRadiansPerHertz() = kTwoPi / rate; }
 
 private:
     double saved_;
@@ -88,7 +95,7 @@ private:
 // A band in the state open creates it in, without touching the heap.
 inline BandFilter initialFilter() {
     BandFilter f;
-    resetBandFilter(f);
+    resetBandFilter(f, testRadiansPerHertz());
     return f;
 }
 

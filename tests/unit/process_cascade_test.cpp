@@ -35,7 +35,7 @@ bool hasUnitCoefficients(const BandFilter& band) {
 // What a band in its initial state holds after designBand with these inputs.
 BandFilter designedFresh(int32_t type, float freq, float width, float gain) {
     BandFilter f;
-    resetBandFilter(f);
+    resetBandFilter(f, 6.283185307179586 / 48000.0);
     designBand(&f, type, freq, width, gain);
     return f;
 }

@@ -31,15 +31,12 @@ constexpr size_t kFrames = 12000;
 class PlainCascade {
 public:
     explicit PlainCascade(const BandControls* bands) {
-        const double saved = radiansPerHertz;
-        radiansPerHertz = 6.283185307179586 / static_cast<double>(kRate);
         for (int k = 0; k < kBandCount; ++k) {
-            resetBandFilter(filter_[k]);
+            resetBandFilter(filter_[k], 6.283185307179586 / static_cast<double>(kRate));
             const BandControls& c = bands[k];
             designBand(&filter_[k], eq::toFilterType(c.type), model::tenTimes(c.freq),
                        model::tenTimes(c.q), model::tenTimes(c.gain));
         }
-        radiansPerHertz = saved;
     }
 
     void run(const std::vector<float>& left, const std::vector<float>& right,

@@ -60,12 +60,10 @@ inline std::string show(double value) {
 
 // An equaliser as makeModule creates it, without a host (every request to the
 // host answers 0), opened at the given rate. Closing goes through the
-// dispatcher, which deletes the object. The process-wide design values that
-// open writes are put back when the module goes, so other tests keep theirs.
+// dispatcher, which deletes the object.
 class TestModule {
 public:
-    explicit TestModule(float sampleRate = 48000.0f)
-        : savedRadiansPerHertz_(radiansPerHertz), savedDenormalOffset_(denormalOffset) {
+    explicit TestModule(float sampleRate = 48000.0f) {
         record_ = makeModule(0, 1, nullptr, 0);
         if (record_ == nullptr) return;
         record_->dispatcherEntry(record_, MOD_SET_SAMPLE_RATE, 0, 0, nullptr, sampleRate);
@@ -73,8 +71,6 @@ public:
     }
     ~TestModule() {
         if (record_ != nullptr) record_->dispatcherEntry(record_, MOD_CLOSE, 0, 0, nullptr, 0.0f);
-        radiansPerHertz = savedRadiansPerHertz_;
-        denormalOffset = savedDenormalOffset_;
     }
     TestModule(const TestModule&) = delete;
     TestModule& operator=(const TestModule&) = delete;
@@ -98,8 +94,6 @@ public:
 
 private:
     ModuleRecord* record_ = nullptr;
-    double savedRadiansPerHertz_;
-    double savedDenormalOffset_;
 };
 
 // ---------------------------------------------------------------------------

@@ -32,7 +32,7 @@ struct Bands {
         const float widths[kBandCount] = {0.7f, 1.0f, 0.05f, 2.0f, 1.0f};
         const float gainsDb[kBandCount] = {6.0f, -4.0f, -18.0f, 3.0f, 9.0f};
         for (int k = 0; k < kBandCount; ++k) {
-            resetBandFilter(filters[k]);
+            resetBandFilter(filters[k], 6.283185307179586 / 44100.0);
             designBand(&filters[k], types[k], freqHz[k], widths[k], gainsDb[k]);
             pointers[k] = &filters[k];
         }
