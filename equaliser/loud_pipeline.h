@@ -27,7 +27,7 @@ constexpr int32_t kLastChunk = kChunk + kLag;       // the last chunk takes the 
 constexpr int32_t kSignalLength = kLastChunk + kHistory + kSkew;
 
 // The shortest stretch worth the pipeline's filling and draining.
-constexpr int32_t kMinPipelineRun = 48;
+constexpr int32_t kMinPipelineRun = 24;
 
 // What the steady steps work on. At chunk step u, band k takes its input
 // from line(k, u + 2) (its previous two at u + 1 and u) and leaves its

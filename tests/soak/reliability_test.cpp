@@ -78,6 +78,7 @@ struct Tracked {
     std::unique_ptr<standin::Instance> instance;
     uint32_t inputSeed;
     int32_t blockSize;
+    float sampleRate;
     std::vector<Step> steps;
     std::vector<uint64_t> outputs;  // a digest of every call's outputs
 };
@@ -115,18 +116,19 @@ void apply(standin::Instance& instance, const Step& step) {
 }
 
 // A big patch: 256 instances at mixed block sizes, created, processed,
-// reopened and closed in random order, interleaved, all at the session's
-// rate. Every instance's outputs are then replayed on an instance of its own:
-// no instance may notice the others.
+// reopened and closed in random order, interleaved, at mixed sample rates.
+// Every instance's outputs are then replayed on an instance of its own: no
+// instance may notice the others, whatever rate they run at.
 TEST_F(Reliability, TwoHundredFiftySixInstancesInRandomOrderGiveBackEveryByte) {
     constexpr int kInstances = 256;
     static const int32_t kBlockSizes[] = {1, 16, 32, 64, 100, 128, 256, 441, 512, 1024, 2048};
+    static const float kRates[] = {44100.0f, 48000.0f, 88200.0f, 96000.0f, 192000.0f};
     std::mt19937 rng(256);
     auto below = [&rng](size_t bound) { return static_cast<size_t>(rng() % bound); };
     auto start = [this](Tracked& tracked) {
         tracked.instance = std::make_unique<standin::Instance>(exports());
         ASSERT_TRUE(tracked.instance->valid());
-        tracked.instance->setSampleRate(48000.0f);
+        tracked.instance->setSampleRate(tracked.sampleRate);
         tracked.instance->setBlockSize(tracked.blockSize);
         tracked.instance->open();
         fillInputs(*tracked.instance, tracked.inputSeed);
@@ -144,6 +146,7 @@ TEST_F(Reliability, TwoHundredFiftySixInstancesInRandomOrderGiveBackEveryByte) {
                 Tracked tracked;
                 tracked.inputSeed = static_cast<uint32_t>(rng());
                 tracked.blockSize = kBlockSizes[below(11)];
+                tracked.sampleRate = kRates[below(5)];
                 start(tracked);
                 alive.push_back(std::move(tracked));
                 ++created;

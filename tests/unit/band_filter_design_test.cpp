@@ -136,11 +136,18 @@ TEST(BandRedesign, LongWalkThroughInputsMatchesFreshDesignAtEveryStep) {
 }
 
 // The cached family keeps w0 and its sine and cosine until the frequency is
-// taken up again, so a width or gain move costs no trigonometry. A new sample
-// rate makes that visible: it reaches such a band only with a new frequency,
-// while types 0 to 5 design at the current rate every time.
+// taken up again, so a width or gain move costs no trigonometry. A band whose
+// rate were changed under it makes that visible: the new rate would reach
+// such a band only with a new frequency, while types 0 to 5 design at the
+// band's rate every time. (An instance's bands keep the rate of its open; a
+// new rate comes with the next open, as new bands.)
 TEST(BandRedesign, ANewSampleRateReachesACachedBandOnlyWithItsFrequency) {
     ScopedSampleRate rate(48000.0);
+    // The band now designs at 96 kHz, as do the fresh designs it is compared with.
+    const auto moveTo96k = [&rate](BandFilter& f) {
+        rate.set(96000.0);
+        f.radiansPerHertz = testRadiansPerHertz();
+    };
     for (int32_t type : {FILTER_PEAKING, FILTER_LOW_SHELF, FILTER_HIGH_SHELF}) {
         SCOPED_TRACE(::testing::Message() << "type " << type);
         const Inputs changes[] = {{1000.0f, 2.0f, 6.0f}, {1000.0f, 1.0f, -3.0f}, {1000.0f, 2.0f, -3.0f}};
@@ -149,14 +156,14 @@ TEST(BandRedesign, ANewSampleRateReachesACachedBandOnlyWithItsFrequency) {
             BandFilter f = initialFilter();
             designBand(&f, type, 1000.0f, 1.0f, 6.0f);
             const Coeffs atOldRate = freshDesign(type, next.freq, next.width, next.gain);
-            rate.set(96000.0);
+            moveTo96k(f);
             designBand(&f, type, next.freq, next.width, next.gain);
             EXPECT_TRUE(sameBits(coeffsOf(f), atOldRate)) << "to " << next;
         }
         rate.set(48000.0);
         BandFilter f = initialFilter();
         designBand(&f, type, 1000.0f, 1.0f, 6.0f);
-        rate.set(96000.0);
+        moveTo96k(f);
         designBand(&f, type, 2000.0f, 1.0f, 6.0f);
         EXPECT_TRUE(sameBits(coeffsOf(f), freshDesign(type, 2000.0f, 1.0f, 6.0f)));
     }
@@ -164,7 +171,7 @@ TEST(BandRedesign, ANewSampleRateReachesACachedBandOnlyWithItsFrequency) {
         rate.set(48000.0);
         BandFilter f = initialFilter();
         designBand(&f, type, 1000.0f, 1.0f, 0.0f);
-        rate.set(96000.0);
+        moveTo96k(f);
         designBand(&f, type, 1000.0f, 1.0f, 0.0f);
         EXPECT_TRUE(sameBits(coeffsOf(f), freshDesign(type, 1000.0f, 1.0f, 0.0f))) << "type " << type;
     }
