@@ -7,11 +7,20 @@
 # tree's build folders, dated by the last commit (SOURCE_DATE_EPOCH): any
 # clone of the same commit, anywhere and at any time, gives the same bytes,
 # which is how a release is checked (README: "Verifying a release").
+# Before building anything it refuses (exit 1) a commit whose CHANGES.md
+# still lists changes under "Unreleased" or has no dated section for the
+# version in CMakeLists.txt (scripts/check_changes.py);
+#   scripts/release.sh --check-changes
+# makes only that check, on the committed tree, and builds nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh release
 umask 022
 
+check_only=false
+if [ "${1:-}" = --check-changes ]; then
+  check_only=true
+  shift
+fi
 out="${1:-dist}"
 git rev-parse --verify -q HEAD >/dev/null || { echo "release: not a git checkout with a commit" >&2; exit 1; }
 commit=$(git rev-parse HEAD)
@@ -25,6 +34,11 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/src"
 git archive --format=tar HEAD | tar -x -C "$work/src"
 src="$work/src"
+
+# What is released says what it is: its change log knows its version.
+python3 scripts/check_changes.py "$src"
+$check_only && exit 0
+scripts/setup.sh release
 
 echo "== the Windows zip (commit $commit)"
 cmake -S "$src" -B "$src/build/win32" --toolchain "$src/cmake/i686-w64-mingw32.cmake" \

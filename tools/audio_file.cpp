@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -123,14 +124,42 @@ constexpr int kTagIds[] = {SF_STR_TITLE,   SF_STR_COPYRIGHT, SF_STR_SOFTWARE, SF
 
 void setProgressLineOpen(bool open) { progressLineOpen = open ? 1 : 0; }
 
+namespace {
+bool replaceReadOnly = false;
+}  // namespace
+
+void setReplaceReadOnly(bool replace) { replaceReadOnly = replace; }
+
+std::string readOnlyRefusal(const std::string& path) {
+    struct stat st;
+    if (replaceReadOnly || path == "-" || stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return "";
+    // The mode bits as well as access(): a superuser may write anything, yet
+    // a file without a single write bit was made read-only on purpose.
+    if ((st.st_mode & 0222) != 0 && access(path.c_str(), W_OK) == 0) return "";
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return path + " is read-only (mode " + mode + "); not replacing it (--force replaces it)";
+}
+
 TempOutput::~TempOutput() { discard(); }
 
 bool TempOutput::createScratch(const std::string& name, std::string* error) {
     const char* tmp = std::getenv("TMPDIR");
-    return create(std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/" + name, error);
+    // Never committed: whatever lies under the scratch name stays as it is.
+    return make(std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/" + name, error);
 }
 
 bool TempOutput::create(const std::string& finalPath, std::string* error) {
+    discard();
+    const std::string refused = readOnlyRefusal(finalPath);
+    if (!refused.empty()) {
+        *error = refused;
+        return false;
+    }
+    return make(finalPath, error);
+}
+
+bool TempOutput::make(const std::string& finalPath, std::string* error) {
     discard();
     const size_t slash = finalPath.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "" : finalPath.substr(0, slash + 1);

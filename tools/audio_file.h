@@ -33,9 +33,19 @@ public:
     void discard();
 
 private:
+    bool make(const std::string& finalPath, std::string* error);
+
     std::string finalPath_;
     std::string tempPath_;
 };
+
+// Whether create() may replace an existing file its user may not write
+// (--force). By default it refuses, as other command-line tools do: a file
+// someone made read-only is kept from being overwritten by accident.
+void setReplaceReadOnly(bool replace);
+// Empty when `path` may be written or replaced; otherwise the one-line
+// reason it is refused ("out.wav is read-only; ...").
+std::string readOnlyRefusal(const std::string& path);
 
 // On SIGINT, SIGTERM or SIGHUP: remove every uncommitted temporary output,
 // say so on stderr and exit with 128 + the signal number.

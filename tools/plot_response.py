@@ -35,7 +35,8 @@ def main():
         from matplotlib.ticker import FixedLocator, NullFormatter
     except ImportError as missing:
         print(f"quorvane-render: error: plotting needs numpy and matplotlib for {sys.executable} "
-              f"({missing}); scripts/setup.sh installs them", file=sys.stderr)
+              f"({missing}); on Debian or Ubuntu: apt install python3-numpy python3-matplotlib",
+              file=sys.stderr)
         return 3
 
     with open(data_path, encoding="utf-8") as data:

@@ -197,11 +197,13 @@ const char* usage() {
            "  --block-size N          frames per process call (default 512, 1 to 65536)\n"
            "  --module PATH           the module library to load (default: the one installed with\n"
            "        this program)\n"
+           "  -f, --force             replace output files even when they are read-only\n"
            "  -q, --quiet             no summary, no progress bar\n"
            "  --version               the version\n"
            "  -h, --help              this text\n"
            "\n"
-           "Exit status: 0 done; 1 a file could not be rendered (in a batch: at least one);\n"
+           "Exit status: 0 done; 1 a file could not be rendered (in a batch: at least one), or an\n"
+           "output is read-only and --force was not given (the file is left as it was);\n"
            "2 bad command line, preset or automation file; 129, 130, 143 interrupted by SIGHUP,\n"
            "SIGINT, SIGTERM (no partial output).\n";
 }
@@ -216,6 +218,7 @@ bool parseArguments(const std::vector<std::string>& args, Options* options, std:
     app.add_flag("-h,--help", o.help);
     app.add_flag("--version", o.version);
     app.add_flag("-q,--quiet", o.quiet);
+    app.add_flag("-f,--force", o.force);
     // One value per occurrence, so a --band never swallows the file names after it.
     app.add_option("--band", bands)->allow_extra_args(false);
     app.add_option("--preset", o.presetPath);

@@ -29,6 +29,7 @@ struct Options {
     double sampleRate = 48000.0;  // of the demo signal
     bool sampleRateGiven = false;
     bool quiet = false;
+    bool force = false;  // replace read-only output files
     bool help = false;
     bool version = false;
 

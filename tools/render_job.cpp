@@ -417,6 +417,15 @@ int run(const Options& given) {
     }
     Settings settings;
     if (!gatherSettings(options, &settings)) return kExitUsage;
+    setReplaceReadOnly(options.force);
+    // A read-only OUTPUT is refused before anything else is written.
+    if (!options.output.empty()) {
+        const std::string refused = readOnlyRefusal(options.output);
+        if (!refused.empty()) {
+            fail(refused);
+            return kExitFailed;
+        }
+    }
 
     // Every output is claimed before any work, so a path that cannot be
     // written fails at once rather than after a long render.

@@ -95,7 +95,8 @@ std::string plottingUnavailable() {
     const std::string script = plotScript(&searched);
     if (access(python().c_str(), X_OK) == 0 && !script.empty()) return "";
     return "plotting needs " + python() + " with numpy and matplotlib and plot_response.py" +
-           (script.empty() ? " (not found in " + searched + ")" : "") + " (scripts/setup.sh installs them)";
+           (script.empty() ? " (not found in " + searched + ")" : "") +
+           " (on Debian or Ubuntu: apt install python3-numpy python3-matplotlib)";
 }
 
 bool plotResponse(const MeasuredResponse& response, const std::vector<std::string>& labels,

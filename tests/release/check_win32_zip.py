@@ -77,6 +77,20 @@ def main(argv):
         fail(f"the manual refers to files or sites outside itself: {outside[:5]}")
     if version not in html:
         fail(f"the manual does not name the version {version}")
+    # The host user's manual: the Linux tools have their own in the deb, and
+    # how figures were measured stays with the developers.
+    text = re.sub(r"\s+", " ", re.sub(r"<[^>]*>", "", html.split("</style>")[-1]))
+    for words in ("In open hosts", "quorvane-render --band", "cascade", "measured again",
+                  "output buffers"):
+        if words in text:
+            fail(f"the host's manual holds '{words}'")
+    if re.search(r"[0-9]\^-?[0-9]", text):
+        fail("the manual prints an exponent with a caret")
+    changes = open(f"{work}/{folder}/CHANGES.md", encoding="utf-8").read()
+    if "## Unreleased" in changes and re.search(r"## Unreleased\n+- ", changes):
+        fail("the zip's CHANGES.md lists unreleased changes")
+    if f"## {version} - " not in changes:
+        fail(f"the zip's CHANGES.md has no section for {version}")
     shutil.rmtree(work, ignore_errors=True)
     print(f"{zip_path}: {len(names)} entries, version {version}, DLL tables and resource as shipped")
 

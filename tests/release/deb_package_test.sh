@@ -60,6 +60,17 @@ gzip -t "$doc/changelog.gz" "$root/usr/share/man/man1/quorvane-render.1.gz" || f
 newest=$(gzip -dc "$doc/changelog.gz" | head -n 1)
 [ "${newest%%;*}" = "quorvane-tools ($version) unstable" ] ||
   fail "the changelog's newest entry is '$newest', not version $version"
+# One entry per released version of CHANGES.md, newest first.
+changes="$(dirname "$licence")/CHANGES.md"
+expected=$(sed -n 's/^## \([0-9][^ ]*\) - [0-9-]*$/\1/p' "$changes" | tr '\n' ' ')
+entries=$(gzip -dc "$doc/changelog.gz" | sed -n 's/^quorvane-tools (\([^)]*\)) unstable;.*/\1/p' | tr '\n' ' ')
+[ -n "$expected" ] && [ "$entries" = "$expected" ] ||
+  fail "the changelog's entries are '$entries', CHANGES.md's released versions '$expected'"
+# The deb's manual is the Linux one: the LV2 plug-in and the render tool.
+for chapter in in-open-hosts-the-lv2-plug-in hear-and-see-a-setting-quorvane-render the-nine-responses; do
+  grep -qF "id=\"$chapter\"" "$doc/Quorvane-manual.html" || fail "the deb's manual has no chapter #$chapter"
+done
+grep -qF 'id="the-pins"' "$doc/Quorvane-manual.html" && fail "the deb's manual holds the host's pins"
 ttl="$root/usr/lib/lv2/quorvane.lv2/quorvane.ttl"
 grep -qF 'doap:license <http://opensource.org/licenses/MIT>' "$ttl" || fail "quorvane.ttl names no MIT licence"
 grep -q 'doap:maintainer' "$ttl" || fail "quorvane.ttl names no maintainer"
