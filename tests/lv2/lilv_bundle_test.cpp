@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "tests/lv2/lilv_bundle.h"
 
@@ -62,6 +64,17 @@ TEST(LilvBundle, EveryPresetFileIsAPresetOfTheBundle) {
         // Presets leave the bypass and the output gain where they are.
         EXPECT_EQ(symbols, bandSymbols());
     }
+}
+
+// The presets' descriptions speak to a plug-in user, who need not know the
+// render tool; what a preset file says for that tool stays in the file.
+TEST(LilvBundle, PresetDescriptionsLeaveTheRenderToolOut) {
+    std::ifstream file(std::string(lv2test::kBundleParent) + "/quorvane.lv2/presets.ttl");
+    std::stringstream text;
+    text << file.rdbuf();
+    ASSERT_NE(text.str().find("rdfs:comment"), std::string::npos);
+    EXPECT_EQ(text.str().find("quorvane-render"), std::string::npos) << text.str();
+    EXPECT_EQ(text.str().find("--preset"), std::string::npos);
 }
 
 TEST(LilvBundle, BandControlsAreGroupedByBand) {
