@@ -23,6 +23,7 @@ constexpr uint32_t kZeroLine = 0xFF5A5A5Au;
 constexpr Colour kCurveEnabled = {255.0, 176.0, 48.0};
 constexpr Colour kCurveBypassed = {150.0, 150.0, 150.0};
 constexpr double kGridStepDb = 6.0;
+constexpr double kMinGridSpacing = 5.0;  // pixels
 
 // The module's own design of each band, so the picture is what it plays.
 struct Section {
@@ -118,10 +119,19 @@ InlineDisplayImage* ResponseImage::render(const CurveSettings& settings, double 
     };
 
     std::fill_n(pixels, pixelCount, kBackground);
-    for (double db = -scaleDb_ + kGridStepDb; db < scaleDb_; db += kGridStepDb) {
+    // Lines closer than a few pixels would crowd the curve in a small
+    // picture: there every other one goes.
+    double gridStepDb = kGridStepDb;
+    while (gridStepDb * rowsPerDb < kMinGridSpacing && gridStepDb < scaleDb_) gridStepDb *= 2.0;
+    const auto drawRow = [&](double db, uint32_t colour) {
         const uint32_t row = std::min(height - 1, static_cast<uint32_t>(rowOf(db)));
-        std::fill_n(pixels + static_cast<size_t>(row) * width, width, db == 0.0 ? kZeroLine : kGrid);
+        std::fill_n(pixels + static_cast<size_t>(row) * width, width, colour);
+    };
+    for (double db = gridStepDb; db < scaleDb_; db += gridStepDb) {
+        drawRow(db, kGrid);
+        drawRow(-db, kGrid);
     }
+    drawRow(0.0, kZeroLine);
     for (double hz : {100.0, 1000.0, 10000.0}) {
         const uint32_t column = std::min(width - 1, static_cast<uint32_t>(columnOf(hz)));
         for (uint32_t row = 0; row < height; ++row)

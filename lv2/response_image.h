@@ -3,7 +3,8 @@
 // a logarithmic axis, and in height over +-6, +-12 or +-24 dB, the smallest
 // of the three that holds the curve (below). Grid lines at 100 Hz, 1 kHz,
 // 10 kHz and every 6 dB, 0 dB brighter, so the lines' spacing tells the
-// scale: only the 0 dB line at +-6, two more at +-12, six more at +-24. The
+// scale: only the 0 dB line at +-6, two more at +-12, six more at +-24
+// (every 12 dB where 6 dB would be less than 5 pixels). The
 // curve is amber while the equaliser is enabled and grey while it is
 // bypassed; it stops at half the sample rate and rides the edge where it
 // leaves the range.
