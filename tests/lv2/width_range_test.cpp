@@ -1,7 +1,7 @@
 // No width slider position gives a hazardous resonance: for each response,
 // at the usual sample rates, every frequency slider position (1/12 octave
-// apart) and every width slider position (the logarithmic slider at 0.6%
-// steps, its ends and the responses' own limits), the loudest the band
+// apart) and every width slider position (the logarithmic slider in 500
+// steps of 1.4%, its ends and the responses' own limits), the loudest the band
 // makes anything from 0 Hz to 20 kHz stays within that response's limit.
 // The bands are designed as run() designs them (a port value read as its
 // decimal, held to the response's widths, turned into pin values, taken
