@@ -77,6 +77,24 @@ TEST(LilvBundle, PresetDescriptionsLeaveTheRenderToolOut) {
     EXPECT_EQ(text.str().find("--preset"), std::string::npos);
 }
 
+// Hosts show each band control with its unit: the width in octaves, a unit
+// the bundle defines itself, on a logarithmic slider.
+TEST(LilvBundle, BandControlsSayTheirUnits) {
+    lv2test::LilvBundle bundle;
+    ASSERT_NE(bundle.plugin(), nullptr);
+    const std::pair<const char*, const char*> units[] = {
+        {"freq", "http://lv2plug.in/ns/extensions/units#hz"},
+        {"gain", "http://lv2plug.in/ns/extensions/units#db"},
+        {"width", "oct"}};
+    for (int band = 1; band <= 5; ++band)
+        for (const auto& unit : units) {
+            bool logarithmic = false;
+            EXPECT_EQ(bundle.unitSymbol(unit.first + std::to_string(band), &logarithmic), unit.second)
+                << unit.first << band;
+            EXPECT_EQ(logarithmic, std::string(unit.first) != "gain") << unit.first << band;
+        }
+}
+
 TEST(LilvBundle, BandControlsAreGroupedByBand) {
     lv2test::LilvBundle bundle;
     ASSERT_NE(bundle.plugin(), nullptr);
