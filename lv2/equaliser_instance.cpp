@@ -7,8 +7,10 @@
 
 #include "equaliser/process_steps.h"
 #include "host_interface/se_module_base.h"
+#include "lv2/finite_input.h"
 #include "lv2/port_table.h"
 #include "lv2/typed_value.h"
+#include "lv2/width_range.h"
 
 #if defined(__SSE__) || defined(__x86_64__)
 #include <xmmintrin.h>
@@ -147,8 +149,10 @@ bool EqualiserInstance::takeBandControls() {
         // A band that is off gets a type number without a response, which
         // the module passes through unchanged.
         const int32_t type = toggleIsOn(values[4]) ? eq::toFilterType(values[BAND_TYPE]) : kPassThroughType;
+        // Each response within the widths it can take without a hazardous
+        // resonance (lv2/width_range.h).
         const eq::BandPins pins =
-            eq::bandPinsFor(type, typedValue(values[BAND_FREQ]), typedValue(values[BAND_WIDTH]),
+            eq::bandPinsFor(type, typedValue(values[BAND_FREQ]), limitedWidth(type, typedValue(values[BAND_WIDTH])),
                             typedValue(values[BAND_GAIN]));
         // The whole buffer takes the new values: the module reads a control
         // where its poll falls, anywhere from here on.
@@ -187,13 +191,14 @@ void EqualiserInstance::publishCurve() { handoff_.publish(curve_); }
 
 void EqualiserInstance::processChunk(uint32_t from, int32_t offset, int32_t count) {
     // Inputs are copied in before anything is written out, so a host may
-    // hand the same buffer for an input and an output.
+    // hand the same buffer for an input and an output. A non-finite sample
+    // comes in as silence, for the equaliser and the bypass alike.
     const float* inputs[2] = {ports_[PORT_IN_LEFT], ports_[PORT_IN_RIGHT]};
     const int32_t inputPins[2] = {PIN_INPUT1, PIN_INPUT2};
     for (int side = 0; side < 2; ++side) {
         float* place = buffers_[inputPins[side]] + offset;
         if (inputs[side] != nullptr)
-            std::copy_n(inputs[side] + from, count, place);
+            copyFinite(inputs[side] + from, count, place);
         else
             std::fill_n(place, count, 0.0f);
     }

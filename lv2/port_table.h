@@ -4,10 +4,13 @@
 #pragma once
 
 #include "lv2/ports.h"
+#include "lv2/width_range.h"
 
 namespace qvlv2 {
 
-enum class ControlUnit { Hz, Db, None };
+// Octaves have no term in the LV2 units vocabulary; the plug-in's .ttl
+// defines one of its own, shown as "oct".
+enum class ControlUnit { Hz, Db, Octaves, None };
 
 struct ControlDescription {
     const char* symbol;  // band number appended: freq1 .. freq5
@@ -24,12 +27,14 @@ constexpr ControlDescription kControls[4] = {
     {"freq", "Frequency", 10.0f, 20000.0f, ControlUnit::Hz, true, false, "Centre or corner frequency"},
     {"gain", "Gain", -20.0f, 20.0f, ControlUnit::Db, false, false,
      "Gain of the peaking and shelf responses; the others ignore it"},
-    {"width", "Width (oct, shelf Q)", 0.001f, 20.0f, ControlUnit::None, true, false,
+    {"width", "Width (oct, shelf Q)", kWidthPortRange.minimum, kWidthPortRange.maximum, ControlUnit::Octaves, true,
+     false,
      "Bandwidth in octaves for responses 0 to 6: between the -3 dB points of the band-passes and the notch, "
      "between the half-gain points of a peaking band. For the shelves (7 and 8) it is the slope as a Q: 0.707 is "
-     "the steepest shelf without overshoot, higher values overshoot near the corner. Narrow widths resonate: a "
-     "low-pass, high-pass or skirt band-pass peaks at its corner by +3 dB at 1 octave, +23 dB at 0.1 octave and "
-     "about +63 dB at the minimum, 0.001 (1.9 octaves is Butterworth, flat)."},
+     "the steepest shelf without overshoot, higher values overshoot near the corner. Each response takes the part "
+     "of the range where nothing is lifted by much more than +20 dB: low-pass, high-pass and skirt band-pass at "
+     "least 0.15 octave (a corner peak of +19.7 dB; 1.9 octaves is Butterworth, flat), the shelves a Q of at "
+     "most 1 (+1 dB of overshoot at +20 dB); a setting beyond is taken as that end."},
     {"type", "Type", 0.0f, 8.0f, ControlUnit::None, false, true, "Response"},
 };
 static_assert(BAND_FREQ == 0 && BAND_GAIN == 1 && BAND_WIDTH == 2 && BAND_TYPE == 3,

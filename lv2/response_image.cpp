@@ -22,6 +22,8 @@ constexpr uint32_t kGrid = 0xFF383838u;
 constexpr uint32_t kZeroLine = 0xFF5A5A5Au;
 constexpr Colour kCurveEnabled = {255.0, 176.0, 48.0};
 constexpr Colour kCurveBypassed = {150.0, 150.0, 150.0};
+constexpr double kGridStepDb = 6.0;
+constexpr double kMinGridSpacing = 5.0;  // pixels
 
 // The module's own design of each band, so the picture is what it plays.
 struct Section {
@@ -68,45 +70,77 @@ bool ResponseImage::reserve(size_t pixels) {
 InlineDisplayImage* ResponseImage::render(const CurveSettings& settings, double sampleRate, uint32_t width,
                                           uint32_t maxHeight) {
     if (width == 0 || width > kMaxWidth || !(sampleRate > 0.0)) return nullptr;
-    const uint32_t height = std::min<uint32_t>(maxHeight, width * 9 / 16);
+    const uint32_t height = std::min(maxHeight, width);
     if (height == 0) return nullptr;
     const size_t pixelCount = static_cast<size_t>(width) * height;
     if (!reserve(pixelCount)) return nullptr;
     rows_.resize(width);
     uint32_t* pixels = stores_.back().get();
 
-    const double rowsPerDb = height / (kTopDb - kBottomDb);
-    const auto rowOf = [&](double db) { return (kTopDb - db) * rowsPerDb; };
+    // The curve's level at each column's centre frequency; NaN where it is
+    // not drawn (at or above half the sample rate, a NaN design). Beside it
+    // the deepest the gain-bearing bands and the output gain go together.
+    Section sections[kBands];
+    bool setsAGain[kBands];
+    for (uint32_t band = 0; band < kBands; ++band) {
+        sections[band] = designed(settings.bands[band], 2.0 * kPi / sampleRate);
+        const int32_t type = settings.bands[band].type;
+        setsAGain[band] = type == FILTER_PEAKING || type == FILTER_LOW_SHELF || type == FILTER_HIGH_SHELF;
+    }
+    double highest = 0.0, deepestCut = 0.0;
+    for (uint32_t x = 0; x < width; ++x) {
+        const double hz = kLowestHz * std::pow(kHighestHz / kLowestHz, (x + 0.5) / width);
+        double db = settings.outputGainDb, gainsDb = settings.outputGainDb;
+        for (uint32_t band = 0; band < kBands; ++band) {
+            const double bandDb = magnitudeDb(sections[band], 2.0 * kPi * hz / sampleRate);
+            db += bandDb;
+            if (setsAGain[band]) gainsDb += bandDb;
+        }
+        if (hz >= sampleRate / 2.0 || std::isnan(db)) {
+            rows_[x] = NAN;
+            continue;
+        }
+        rows_[x] = db;
+        highest = std::max(highest, db);  // an infinity makes the largest scale
+        if (!std::isnan(gainsDb)) deepestCut = std::min(deepestCut, gainsDb);
+    }
+    const double extent = std::max(highest, -deepestCut);
+    scaleDb_ = kScalesDb[2];
+    for (double scale : kScalesDb)
+        if (extent <= scale - kHeadroomDb) {
+            scaleDb_ = scale;
+            break;
+        }
+
+    const double rowsPerDb = height / (2.0 * scaleDb_);
+    const auto rowOf = [&](double db) { return (scaleDb_ - db) * rowsPerDb; };
     const auto columnOf = [&](double hz) {
         return std::log(hz / kLowestHz) / std::log(kHighestHz / kLowestHz) * width;
     };
 
     std::fill_n(pixels, pixelCount, kBackground);
-    for (double db : {kTopDb / 2, kBottomDb / 2, 0.0}) {
+    // Lines closer than a few pixels would crowd the curve in a small
+    // picture: there every other one goes.
+    double gridStepDb = kGridStepDb;
+    while (gridStepDb * rowsPerDb < kMinGridSpacing && gridStepDb < scaleDb_) gridStepDb *= 2.0;
+    const auto drawRow = [&](double db, uint32_t colour) {
         const uint32_t row = std::min(height - 1, static_cast<uint32_t>(rowOf(db)));
-        std::fill_n(pixels + static_cast<size_t>(row) * width, width, db == 0.0 ? kZeroLine : kGrid);
+        std::fill_n(pixels + static_cast<size_t>(row) * width, width, colour);
+    };
+    for (double db = gridStepDb; db < scaleDb_; db += gridStepDb) {
+        drawRow(db, kGrid);
+        drawRow(-db, kGrid);
     }
+    drawRow(0.0, kZeroLine);
     for (double hz : {100.0, 1000.0, 10000.0}) {
         const uint32_t column = std::min(width - 1, static_cast<uint32_t>(columnOf(hz)));
         for (uint32_t row = 0; row < height; ++row)
             if (pixels[static_cast<size_t>(row) * width + column] == kBackground)
                 pixels[static_cast<size_t>(row) * width + column] = kGrid;
     }
-
-    // The curve's row at each column's centre frequency; NaN where it is
-    // not drawn (at or above half the sample rate, a NaN design).
-    Section sections[kBands];
-    for (uint32_t band = 0; band < kBands; ++band)
-        sections[band] = designed(settings.bands[band], 2.0 * kPi / sampleRate);
-    for (uint32_t x = 0; x < width; ++x) {
-        const double hz = kLowestHz * std::pow(kHighestHz / kLowestHz, (x + 0.5) / width);
-        double db = settings.outputGainDb;
-        for (const Section& section : sections) db += magnitudeDb(section, 2.0 * kPi * hz / sampleRate);
-        if (hz >= sampleRate / 2.0 || std::isnan(db))
-            rows_[x] = NAN;
-        else
-            rows_[x] = std::min<double>(height, std::max(0.0, rowOf(db)));  // an infinity rides the edge too
-    }
+    for (uint32_t x = 0; x < width; ++x)
+        if (!std::isnan(rows_[x]))
+            rows_[x] = std::min<double>(height, std::max(0.0, rowOf(rows_[x])));  // an infinity rides the edge too
 
     // Each column draws the stretch between the midpoints to its
     // neighbours, so steep parts stay joined, with soft edges.

@@ -4,6 +4,10 @@
 // tool reads come from one place each.
 //
 //     quorvane-lv2-ttl BUNDLE_DIR BINARY_FILE_NAME [PRESET_FILE...]
+//
+// The build gives the project's version and the maintainer's address as
+// QUORVANE_LV2_MINOR_VERSION, QUORVANE_LV2_MICRO_VERSION and
+// QUORVANE_LV2_MAINTAINER_MBOX.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -19,6 +23,10 @@
 namespace {
 
 using namespace qvlv2;
+
+constexpr int kMinorVersion = QUORVANE_LV2_MINOR_VERSION;
+constexpr int kMicroVersion = QUORVANE_LV2_MICRO_VERSION;
+constexpr const char* kMaintainerMbox = QUORVANE_LV2_MAINTAINER_MBOX;
 
 constexpr const char* kPrefixes =
     "@prefix doap:  <http://usefulinc.com/ns/doap#> .\n"
@@ -93,6 +101,7 @@ void controlPortText(std::ostream& out, uint32_t band, BandControl control) {
         << "        lv2:maximum " << value(d.maximum);
     if (d.unit == ControlUnit::Hz) out << " ;\n        units:unit units:hz";
     if (d.unit == ControlUnit::Db) out << " ;\n        units:unit units:db";
+    if (d.unit == ControlUnit::Octaves) out << " ;\n        units:unit " << uri("#octave");
     if (d.logarithmic) out << " ;\n        lv2:portProperty pprop:logarithmic";
     if (d.enumeration) {
         out << " ;\n        lv2:portProperty lv2:integer , lv2:enumeration ;\n        lv2:scalePoint";
@@ -133,9 +142,21 @@ void outputGainPortText(std::ostream& out) {
         << "    ]";
 }
 
+// Both the manifest and the description say the version: lilv decides
+// between two installed copies of the plug-in from what their manifests
+// say, before it reads anything else, and keeps the newer.
+std::string versionText() {
+    return "    lv2:minorVersion " + std::to_string(kMinorVersion) + " ;\n    lv2:microVersion " +
+           std::to_string(kMicroVersion) + " ;\n";
+}
+
 std::string pluginText() {
     std::ostringstream out;
     out << kPrefixes;
+    // The width's unit: LV2's units vocabulary has no octave. (The shelves
+    // read the same number as a Q, which the port's name says.)
+    out << uri("#octave") << "\n    a units:Unit ;\n    rdfs:label \"octave\" ;\n    units:symbol \"oct\" ;\n"
+        << "    units:render \"%.3f oct\" .\n\n";
     out << uri("#in") << "\n    a pg:InputGroup , pg:StereoGroup ;\n    lv2:symbol \"in\" ;\n"
         << "    rdfs:label \"Input\" .\n\n";
     out << uri("#out") << "\n    a pg:OutputGroup , pg:StereoGroup ;\n    lv2:symbol \"out\" ;\n"
@@ -151,7 +172,9 @@ std::string pluginText() {
         << "    a lv2:Plugin , lv2:ParaEQPlugin , doap:Project ;\n"
         << "    doap:name \"Quorvane Five Band EQ\" ;\n"
         << "    doap:license <http://opensource.org/licenses/MIT> ;\n"
-        << "    doap:maintainer [ foaf:name \"The Quorvane developers\" ] ;\n"
+        << "    doap:maintainer [\n        foaf:name \"The Quorvane developers\" ;\n"
+        << "        foaf:mbox <" << kMaintainerMbox << ">\n    ] ;\n"
+        << versionText()
         << "    rdfs:comment \"Stereo five-band parametric equaliser: five biquad bands, nine responses each, "
            "the same sound as the Quorvane module bit for bit.\" ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable , <" << kInlineDisplayQueueDrawUri << "> ;\n"
@@ -220,7 +243,7 @@ std::string manifestText(const std::string& binary, const std::vector<ShippedPre
         << "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
         << "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n"
         << uri("") << "\n    a lv2:Plugin ;\n"
-        << "    lv2:binary <" << binary << "> ;\n"
+        << "    lv2:binary <" << binary << "> ;\n" << versionText()
         << "    rdfs:seeAlso <quorvane.ttl> .\n";
     for (const ShippedPreset& preset : presets)
         out << "\n" << presetUri(preset) << "\n    a pset:Preset ;\n    lv2:appliesTo " << uri("")

@@ -99,6 +99,33 @@ public:
         return text;
     }
 
+    // The symbol of the unit the port with this symbol is given in (the
+    // unit's URI when the symbol is not in the bundle, as for LV2's own
+    // units), and whether it is logarithmic; empty when it has no unit.
+    std::string unitSymbol(const std::string& symbol, bool* logarithmic) {
+        LilvNode* name = lilv_new_string(world_, symbol.c_str());
+        const LilvPort* port = lilv_plugin_get_port_by_symbol(plugin_, name);
+        lilv_node_free(name);
+        if (port == nullptr) return "";
+        LilvNode* unitProperty = lilv_new_uri(world_, "http://lv2plug.in/ns/extensions/units#unit");
+        LilvNode* symbolProperty = lilv_new_uri(world_, "http://lv2plug.in/ns/extensions/units#symbol");
+        LilvNode* logProperty = lilv_new_uri(world_, "http://lv2plug.in/ns/ext/port-props#logarithmic");
+        *logarithmic = lilv_port_has_property(plugin_, port, logProperty);
+        std::string text;
+        LilvNodes* units = lilv_port_get_value(plugin_, port, unitProperty);
+        if (units != nullptr && lilv_nodes_size(units) == 1) {
+            LilvNode* unitSymbol = lilv_world_get(world_, lilv_nodes_get_first(units), symbolProperty, nullptr);
+            text = unitSymbol != nullptr ? lilv_node_as_string(unitSymbol)
+                                         : lilv_node_as_uri(lilv_nodes_get_first(units));
+            lilv_node_free(unitSymbol);
+        }
+        lilv_nodes_free(units);
+        lilv_node_free(logProperty);
+        lilv_node_free(symbolProperty);
+        lilv_node_free(unitProperty);
+        return text;
+    }
+
 private:
     LV2_URID urid(const char* uri) {
         for (size_t i = 0; i < uris_.size(); ++i)

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "tests/lv2/lilv_bundle.h"
 
@@ -62,6 +64,35 @@ TEST(LilvBundle, EveryPresetFileIsAPresetOfTheBundle) {
         // Presets leave the bypass and the output gain where they are.
         EXPECT_EQ(symbols, bandSymbols());
     }
+}
+
+// The presets' descriptions speak to a plug-in user, who need not know the
+// render tool; what a preset file says for that tool stays in the file.
+TEST(LilvBundle, PresetDescriptionsLeaveTheRenderToolOut) {
+    std::ifstream file(std::string(lv2test::kBundleParent) + "/quorvane.lv2/presets.ttl");
+    std::stringstream text;
+    text << file.rdbuf();
+    ASSERT_NE(text.str().find("rdfs:comment"), std::string::npos);
+    EXPECT_EQ(text.str().find("quorvane-render"), std::string::npos) << text.str();
+    EXPECT_EQ(text.str().find("--preset"), std::string::npos);
+}
+
+// Hosts show each band control with its unit: the width in octaves, a unit
+// the bundle defines itself, on a logarithmic slider.
+TEST(LilvBundle, BandControlsSayTheirUnits) {
+    lv2test::LilvBundle bundle;
+    ASSERT_NE(bundle.plugin(), nullptr);
+    const std::pair<const char*, const char*> units[] = {
+        {"freq", "http://lv2plug.in/ns/extensions/units#hz"},
+        {"gain", "http://lv2plug.in/ns/extensions/units#db"},
+        {"width", "oct"}};
+    for (int band = 1; band <= 5; ++band)
+        for (const auto& unit : units) {
+            bool logarithmic = false;
+            EXPECT_EQ(bundle.unitSymbol(unit.first + std::to_string(band), &logarithmic), unit.second)
+                << unit.first << band;
+            EXPECT_EQ(logarithmic, std::string(unit.first) != "gain") << unit.first << band;
+        }
 }
 
 TEST(LilvBundle, BandControlsAreGroupedByBand) {

@@ -34,11 +34,10 @@ struct CommandResult {
     std::string output;  // stdout and stderr together
 };
 
-// Runs a command line with lilv pointed at the build tree's bundle (and the
-// system's, for the LV2 vocabulary lv2info names classes with).
-inline CommandResult runWithBundle(const std::string& commandLine) {
-    const std::string full =
-        "LV2_PATH='" + std::string(kBundleParent) + ":/usr/lib/lv2' " + commandLine + " 2>&1";
+// Runs a command line with lilv searching `lv2Path` (and the system's
+// folder, for the LV2 vocabulary lv2info names classes with).
+inline CommandResult runWithPath(const std::string& lv2Path, const std::string& commandLine) {
+    const std::string full = "LV2_PATH='" + lv2Path + ":/usr/lib/lv2' " + commandLine + " 2>&1";
     CommandResult result;
     FILE* pipe = popen(full.c_str(), "r");
     if (pipe == nullptr) return result;
@@ -49,6 +48,9 @@ inline CommandResult runWithBundle(const std::string& commandLine) {
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
+
+// Runs a command line with lilv pointed at the build tree's bundle.
+inline CommandResult runWithBundle(const std::string& commandLine) { return runWithPath(kBundleParent, commandLine); }
 
 // One band in the units both front ends take.
 struct Band {

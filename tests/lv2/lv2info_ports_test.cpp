@@ -80,7 +80,7 @@ std::vector<ExpectedControl> expectedControls() {
         const int first = 4 + 4 * b;
         all.push_back({first, "freq" + n, "10.000000", "20000.000000", freqs[b], group, "port-props#logarithmic", ""});
         all.push_back({first + 1, "gain" + n, "-20.000000", "20.000000", "0.000000", group, "", ""});
-        all.push_back({first + 2, "width" + n, "0.001000", "20.000000", widths[b], group, "port-props#logarithmic", ""});
+        all.push_back({first + 2, "width" + n, "0.010000", "10.000000", widths[b], group, "port-props#logarithmic", ""});
         all.push_back({first + 3, "type" + n, "0.000000", "8.000000", types[b], group, "lv2core#enumeration", ""});
         all.push_back({26 + b, "on" + n, "0.000000", "1.000000", "1.000000", group, "lv2core#toggled", ""});
     }
@@ -95,6 +95,7 @@ TEST(Lv2Info, ListsTheStereoPairBandGroupsBypassGainAndPresets) {
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("Name:              Quorvane Five Band EQ"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("Author:            The Quorvane developers"), std::string::npos);
+    EXPECT_NE(run.output.find("Author Email:      mailto:quorvane@users.noreply.quorvane.org"), std::string::npos);
     EXPECT_NE(run.output.find("Extension Data:    http://harrisonconsoles.com/lv2/inlinedisplay#interface"),
               std::string::npos);
     EXPECT_NE(run.output.find("http://harrisonconsoles.com/lv2/inlinedisplay#queue_draw"), std::string::npos);

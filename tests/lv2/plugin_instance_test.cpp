@@ -185,6 +185,26 @@ TEST_F(PluginInstanceTest, BandsSwitchedOffPassThrough) {
     EXPECT_FALSE(sameBits(render(loud, {2}), render(loud, {})));
 }
 
+// A type number outside the responses, after truncation toward zero as the
+// module reads its type pin, has no response: the band goes flat, exactly
+// as when it is switched off. Within the range a fraction truncates.
+TEST_F(PluginInstanceTest, TypesOutsideTheResponsesGoFlat) {
+    const std::vector<float> input = lv2test::stereoMaterial(6000, 12);
+    const auto render = [&](float type, bool on) {
+        std::vector<Band> bands = kFiveBells;
+        PluginInstance instance(descriptor(), 48000.0, bands);
+        instance.set(qvlv2::controlPort(2, qvlv2::BAND_TYPE), type);
+        instance.set(qvlv2::bandOnPort(2), on ? 1.0f : 0.0f);
+        return instance.render(input, 512);
+    };
+    const std::vector<float> off = render(6.0f, false);
+    for (float type : {9.0f, 9.5f, 12.0f, -1.0f, -3.7f, 1e9f, -1e9f}) EXPECT_TRUE(sameBits(render(type, true), off)) << type;
+    for (std::pair<float, float> same : {std::pair<float, float>{8.9f, 8.0f}, {-0.7f, 0.0f}, {6.5f, 6.0f}}) {
+        EXPECT_TRUE(sameBits(render(same.first, true), render(same.second, true))) << same.first;
+        EXPECT_FALSE(sameBits(render(same.first, true), off)) << same.first;
+    }
+}
+
 // The bypass and the output gain move without a click and are exact outside
 // their fades: before a move and after its 5 ms the output is the
 // equaliser's (bit for bit as an instance that never moved), the input
