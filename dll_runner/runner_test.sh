@@ -43,4 +43,22 @@ check "asked for emulation, the runner emulates" 0 "^emulated$" \
 check "asked for emulation, the DLL loads and opens" 0 "^pins: 24" \
   env QUORVANE_DLL_RUNNER=emulated "$run" "$host" "$dll"
 
+# A cold start under emulation, in a prefix of its own that does not exist
+# yet (no server, no services): the program's output and nothing else, none
+# of wine's start-up faults under the emulator.
+cold=$(mktemp -d "${TMPDIR:-/tmp}/run-32bit-cold.XXXXXX")
+rmdir "$cold"
+output=$(env QUORVANE_DLL_RUNNER=emulated WINEPREFIX="$cold" "$run" "$host" "$dll" 2>&1)
+status=$?
+WINEPREFIX="$cold" wineserver -k 2>/dev/null
+rm -rf "$cold"
+if [ "$status" -ne 0 ] || ! printf '%s\n' "$output" | grep -q "^pins: 24" ||
+   printf '%s\n' "$output" | grep -q "^qemu:\|^wine:\|^wine client error\|Unhandled\|^err:"; then
+  echo "FAIL: a cold emulated start prints only the program's output (exit status $status)"
+  printf '%s\n' "$output" | grep -v '^  ' | sed 's/^/    /' | head -n 20
+  failures=$((failures + 1))
+else
+  echo "ok: a cold emulated start prints only the program's output"
+fi
+
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }

@@ -240,6 +240,10 @@ int main(int argc, char** argv) {
     const Row* module = nullptr;
     for (size_t i = 1; i < rows.size(); ++i) {
         if (rows[i].module) module = &rows[i];
+        // A time worked out as a difference of two (sox's, less its reading
+        // and writing) can come out at or below zero on a busy machine:
+        // that is no measurement, and no fastest peer.
+        else if (!(median(rows[i].nsPerFrame) > 0.0)) continue;
         else if (!fastest || median(rows[i].nsPerFrame) < median(fastest->nsPerFrame)) fastest = &rows[i];
     }
     if (fastest && module)
