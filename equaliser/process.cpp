@@ -17,7 +17,7 @@ void processSampleBySample(Module& m, float* const* positions, int32_t sampleCou
     for (int32_t i = 0; i < sampleCount; ++i) {
         m.leftSample = at.input1[i];
         m.rightSample = at.input2[i];
-        Treatment treatment = decide(m.leftSample, m.rightSample, at.output1[i], at.output2[i]);
+        Treatment treatment = decide(m.leftSample, m.rightSample);
         if (treatment == Treatment::Skip && !filtersAtRest(m)) treatment = Treatment::FlushAndFilter;
         if (treatment == Treatment::Skip) {
             ++controlIndex;

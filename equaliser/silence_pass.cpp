@@ -11,28 +11,19 @@ namespace eq {
 namespace {
 
 // Frames [n, n + 4) all ask to be skipped.
-inline bool fourSilent(const float* left, const float* right, const float* out1, const float* out2,
-                       int32_t n) {
+inline bool fourSilent(const float* left, const float* right, int32_t n) {
     const __m128 zero = _mm_setzero_ps();
     const __m128 silent = _mm_and_ps(_mm_cmpeq_ps(_mm_loadu_ps(left + n), zero),
                                      _mm_cmpeq_ps(_mm_loadu_ps(right + n), zero));
-    return (_mm_movemask_ps(silent) & ~quietFour(out1 + n, out2 + n)) == 0xF;
+    return _mm_movemask_ps(silent) == 0xF;
 }
 
-// Frames [n, n + 8) all ask to be skipped: both inputs zero, and a (Output1's
-// place plus one where Output2's is zero) not quiet, in float (see
-// kQuietBound).
-QV_AVX inline bool eightSilent(const float* left, const float* right, const float* out1,
-                               const float* out2, int32_t n) {
+// Frames [n, n + 8) all ask to be skipped: both inputs zero.
+QV_AVX inline bool eightSilent(const float* left, const float* right, int32_t n) {
     const __m256 zero = _mm256_setzero_ps();
     const __m256 silent = _mm256_and_ps(_mm256_cmp_ps(_mm256_loadu_ps(left + n), zero, _CMP_EQ_OQ),
                                         _mm256_cmp_ps(_mm256_loadu_ps(right + n), zero, _CMP_EQ_OQ));
-    const __m256 one = _mm256_and_ps(_mm256_cmp_ps(_mm256_loadu_ps(out2 + n), zero, _CMP_EQ_OQ),
-                                     _mm256_set1_ps(1.0f));
-    const __m256 a = _mm256_add_ps(_mm256_loadu_ps(out1 + n), one);
-    const __m256 quiet = _mm256_and_ps(_mm256_cmp_ps(a, _mm256_set1_ps(-kQuietBound), _CMP_GT_OQ),
-                                       _mm256_cmp_ps(a, _mm256_set1_ps(kQuietBound), _CMP_LT_OQ));
-    return _mm256_movemask_ps(_mm256_andnot_ps(quiet, silent)) == 0xFF;
+    return _mm256_movemask_ps(silent) == 0xFF;
 }
 
 // The last lane's sample: the last frame passed, as it was read (an output
@@ -45,11 +36,9 @@ int32_t passSilenceSse2(const float* left, const float* right, float* out1, floa
                         SilentFrame& last) {
     int32_t n = 0;
     __m128 l = _mm_setzero_ps(), r = _mm_setzero_ps();
-    // All sixteen are looked at before any is written: the output places
-    // are part of what they ask.
-    while (n + 16 <= limit && fourSilent(left, right, out1, out2, n) &&
-           fourSilent(left, right, out1, out2, n + 4) && fourSilent(left, right, out1, out2, n + 8) &&
-           fourSilent(left, right, out1, out2, n + 12)) {
+    while (n + 16 <= limit && fourSilent(left, right, n) &&
+           fourSilent(left, right, n + 4) && fourSilent(left, right, n + 8) &&
+           fourSilent(left, right, n + 12)) {
         for (int32_t j = n; j < n + 16; j += 4) {
             l = _mm_loadu_ps(left + j);
             r = _mm_loadu_ps(right + j);
@@ -69,8 +58,8 @@ QV_AVX int32_t passSilenceAvx(const float* left, const float* right, float* out1
                               int32_t limit, SilentFrame& last) {
     int32_t n = 0;
     __m256 l1 = _mm256_setzero_ps(), r1 = _mm256_setzero_ps();
-    while (n + 16 <= limit && eightSilent(left, right, out1, out2, n) &&
-           eightSilent(left, right, out1, out2, n + 8)) {
+    while (n + 16 <= limit && eightSilent(left, right, n) &&
+           eightSilent(left, right, n + 8)) {
         const __m256 l0 = _mm256_loadu_ps(left + n);
         const __m256 r0 = _mm256_loadu_ps(right + n);
         l1 = _mm256_loadu_ps(left + n + 8);

@@ -1,5 +1,5 @@
-// Silence that the loop lets through: frames whose two inputs are zero and
-// whose output places allow it, while the bands rest. Each such frame only
+// Silence that the loop lets through: frames whose two inputs are zero,
+// while the bands rest. Each such frame only
 // passes its inputs to its outputs, so long stretches of it go many frames
 // a step.
 #pragma once
