@@ -173,7 +173,7 @@ struct SkippedRun {
 };
 
 SkippedRun skipped(const float* left, const float* right, float* out1, float* out2, int32_t limit) {
-    // Long silences go sixteen frames a step, then a frame at a time. Both
+    // Silences go several frames a step, then a frame at a time. Both
     // inputs of a frame are read before either output is written: a host may
     // lay Output1 on Input2's buffer and Output2 on Input1's.
     SilentFrame last{0.0f, 0.0f};

@@ -5,6 +5,7 @@
 
 #include <emmintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "equaliser/band_filter.h"
@@ -68,9 +69,18 @@ inline FourFrames decideFour(const float* left, const float* right) {
 // asked for: the flush rounds tiny values to a grid of about 1.9e-37, on
 // which a decaying band keeps a limit cycle instead of reaching zero.)
 inline bool filtersAtRest(const Module& m) {
-    for (const BandFilter* band : m.bands)
-        if (!delayValuesAtRest(*band, denormalOffset)) return false;
-    return true;
+    static_assert(offsetof(BandFilter, rightX2) == offsetof(BandFilter, leftY1) + 7 * sizeof(double),
+                  "a band's eight delay values lie side by side");
+    const __m128d bound = _mm_set1_pd(denormalOffset);
+    const __m128d sign = _mm_set1_pd(-0.0);
+    __m128d notBelow = _mm_setzero_pd();  // "not less than" holds for a NaN
+    for (const BandFilter* band : m.bands) {
+        const double* values = &band->leftY1;
+        for (int j = 0; j < 8; j += 2)
+            notBelow = _mm_or_pd(notBelow,
+                                 _mm_cmpnlt_pd(_mm_andnot_pd(sign, _mm_loadu_pd(values + j)), bound));
+    }
+    return _mm_movemask_pd(notBelow) == 0;
 }
 
 // One biquad section on one chain: y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2,

@@ -32,21 +32,21 @@ inline float lastLane(__m128 v) { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, 3));
 
 }  // namespace
 
+// Four frames from n, both inputs of each read before either output is
+// written (an output may lie on the other side's input).
+inline void passFour(const float* left, const float* right, float* out1, float* out2, int32_t n,
+                     __m128& l, __m128& r) {
+    l = _mm_loadu_ps(left + n);
+    r = _mm_loadu_ps(right + n);
+    _mm_storeu_ps(out1 + n, l);
+    _mm_storeu_ps(out2 + n, r);
+}
+
 int32_t passSilenceSse2(const float* left, const float* right, float* out1, float* out2, int32_t limit,
                         SilentFrame& last) {
     int32_t n = 0;
     __m128 l = _mm_setzero_ps(), r = _mm_setzero_ps();
-    while (n + 16 <= limit && fourSilent(left, right, n) &&
-           fourSilent(left, right, n + 4) && fourSilent(left, right, n + 8) &&
-           fourSilent(left, right, n + 12)) {
-        for (int32_t j = n; j < n + 16; j += 4) {
-            l = _mm_loadu_ps(left + j);
-            r = _mm_loadu_ps(right + j);
-            _mm_storeu_ps(out1 + j, l);
-            _mm_storeu_ps(out2 + j, r);
-        }
-        n += 16;
-    }
+    for (; n + 4 <= limit && fourSilent(left, right, n); n += 4) passFour(left, right, out1, out2, n, l, r);
     if (n > 0) {
         last.left = lastLane(l);
         last.right = lastLane(r);
@@ -57,22 +57,21 @@ int32_t passSilenceSse2(const float* left, const float* right, float* out1, floa
 QV_AVX int32_t passSilenceAvx(const float* left, const float* right, float* out1, float* out2,
                               int32_t limit, SilentFrame& last) {
     int32_t n = 0;
-    __m256 l1 = _mm256_setzero_ps(), r1 = _mm256_setzero_ps();
-    while (n + 16 <= limit && eightSilent(left, right, n) &&
-           eightSilent(left, right, n + 8)) {
-        const __m256 l0 = _mm256_loadu_ps(left + n);
-        const __m256 r0 = _mm256_loadu_ps(right + n);
-        l1 = _mm256_loadu_ps(left + n + 8);
-        r1 = _mm256_loadu_ps(right + n + 8);
-        _mm256_storeu_ps(out1 + n, l0);
-        _mm256_storeu_ps(out1 + n + 8, l1);
-        _mm256_storeu_ps(out2 + n, r0);
-        _mm256_storeu_ps(out2 + n + 8, r1);
-        n += 16;
+    __m256 l = _mm256_setzero_ps(), r = _mm256_setzero_ps();
+    for (; n + 8 <= limit && eightSilent(left, right, n); n += 8) {
+        l = _mm256_loadu_ps(left + n);
+        r = _mm256_loadu_ps(right + n);
+        _mm256_storeu_ps(out1 + n, l);
+        _mm256_storeu_ps(out2 + n, r);
+    }
+    __m128 l4 = _mm256_extractf128_ps(l, 1), r4 = _mm256_extractf128_ps(r, 1);
+    if (n + 4 <= limit && fourSilent(left, right, n)) {
+        passFour(left, right, out1, out2, n, l4, r4);
+        n += 4;
     }
     if (n > 0) {
-        last.left = lastLane(_mm256_extractf128_ps(l1, 1));
-        last.right = lastLane(_mm256_extractf128_ps(r1, 1));
+        last.left = lastLane(l4);
+        last.right = lastLane(r4);
     }
     // Back to 128-bit code without the penalty of dirty upper halves.
     _mm256_zeroupper();
