@@ -220,9 +220,12 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
     // The long pipeline reads a poll's controls before the last few frames
     // ahead of it are written out; an output laid on a control pin's buffer
     // would be read too early, so such a layout polls between runs instead.
+    // Looked at only for calls long enough for the pipeline: short calls
+    // pay nothing for it.
     bool outputsOnControls = false;
-    for (int c = 0; c < 4 * kBandCount; ++c)
-        outputsOnControls = outputsOnControls || at.controls[c] == output1 || at.controls[c] == output2;
+    if (sampleCount >= kMinPipelineRun)
+        for (int c = 0; c < 4 * kBandCount; ++c)
+            outputsOnControls = outputsOnControls || at.controls[c] == output1 || at.controls[c] == output2;
 
     // Whether the filters are at rest, worked out only when a frame that may
     // be skipped asks, and kept while nothing is filtered.
