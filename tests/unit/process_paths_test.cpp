@@ -191,30 +191,49 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// Every way the tests lay the pins over one another.
+const Sharing kLayouts[] = {
+    {"separate buffers", {}, 0},
+    {"both outputs in place", {{PIN_OUTPUT1, PIN_INPUT1, 0}, {PIN_OUTPUT2, PIN_INPUT2, 0}}, 2},
+    {"Output1 on Freq1", {{PIN_OUTPUT1, controlPin(0, CONTROL_FREQ), 0}}, 1},
+    // A host that swaps the sides in place: a frame's outputs land on
+    // the other side's input, so both must be read before either is
+    // written.
+    {"outputs crossed over the inputs",
+     {{PIN_OUTPUT1, PIN_INPUT2, 0}, {PIN_OUTPUT2, PIN_INPUT1, 0}},
+     2},
+    // Output2's sample stays where both outputs share one buffer.
+    {"both outputs on one buffer", {{PIN_OUTPUT2, PIN_OUTPUT1, 0}}, 1},
+    // Outputs that partly overlap an input: taken sample by sample.
+    {"Output1 one sample past Input1", {{PIN_OUTPUT1, PIN_INPUT1, 1}}, 1},
+    {"Output2 one sample before Input2", {{PIN_OUTPUT2, PIN_INPUT2, -1}}, 1},
+};
+
 class RandomRunsOnEveryPath : public ::testing::TestWithParam<PathName> {};
 
 TEST_P(RandomRunsOnEveryPath, AgreeWithTheDefinitionAndTheModel) {
-    const Sharing layouts[] = {
-        {"separate buffers", {}, 0},
-        {"both outputs in place", {{PIN_OUTPUT1, PIN_INPUT1, 0}, {PIN_OUTPUT2, PIN_INPUT2, 0}}, 2},
-        {"Output1 on Freq1", {{PIN_OUTPUT1, controlPin(0, CONTROL_FREQ), 0}}, 1},
-        // A host that swaps the sides in place: a frame's outputs land on
-        // the other side's input, so both must be read before either is
-        // written.
-        {"outputs crossed over the inputs",
-         {{PIN_OUTPUT1, PIN_INPUT2, 0}, {PIN_OUTPUT2, PIN_INPUT1, 0}},
-         2},
-        // Output2's sample stays where both outputs share one buffer.
-        {"both outputs on one buffer", {{PIN_OUTPUT2, PIN_OUTPUT1, 0}}, 1},
-        // Outputs that partly overlap an input: taken sample by sample.
-        {"Output1 one sample past Input1", {{PIN_OUTPUT1, PIN_INPUT1, 1}}, 1},
-        {"Output2 one sample before Input2", {{PIN_OUTPUT2, PIN_INPUT2, -1}}, 1},
-    };
-    for (const Sharing& layout : layouts)
+    for (const Sharing& layout : kLayouts)
         for (uint64_t seed = 300; seed < 306; ++seed) {
             expectAgreementOnRandomRun(layout, seed, 30, seed % 2 == 0, nullptr, GetParam().path);
             if (HasFatalFailure()) return;
         }
+}
+
+// Every call length from 1 to 300 frames in turn, at random offsets, on the
+// random material, in every layout: each call agrees with the definition and
+// the model on every buffer word and on the loop state.
+TEST_P(RandomRunsOnEveryPath, AgreeAtEveryCallLengthInEveryLayout) {
+    struct Restore {
+        eq::KernelPath saved = eq::kernelPath();
+        ~Restore() { eq::setKernelPath(saved); }
+    } restore;
+    for (const Sharing& layout : kLayouts) {
+        AgreementRun run(layout, ScenarioWriter(900 + static_cast<uint64_t>(&layout - kLayouts), true),
+                         GetParam().path);
+        ASSERT_TRUE(run.valid()) << GetParam().name;
+        for (int32_t count = 1; count <= static_cast<int32_t>(AgreementRun::kLength); ++count)
+            ASSERT_TRUE(run.nextBlock(nullptr, count)) << layout.name << ", " << count << " frames";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, RandomRunsOnEveryPath, ::testing::ValuesIn(kPaths),

@@ -473,8 +473,10 @@ public:
         for (int band = 0; band < kBandCount; ++band) controls_[band] = activeBands()[band];
     }
 
-    // Chooses the next block and writes every pin's buffer for it.
-    BlockPlan next(PinArena& arena) {
+    // Chooses the next block and writes every pin's buffer for it. A
+    // positive `count` fixes the block's length (the offset then stays
+    // within the arena's room for it).
+    BlockPlan next(PinArena& arena, int32_t count = 0) {
         BlockPlan plan;
         const int32_t room = static_cast<int32_t>(arena.length());
         plan.offset = rng_.chance(30) ? rng_.below(16) : 0;
@@ -485,6 +487,10 @@ public:
             plan.count = 1 + rng_.below(8);
         else
             plan.count = 1 + rng_.below(room - plan.offset);
+        if (count > 0) {
+            plan.count = count;
+            if (plan.offset > room - count) plan.offset = room - count;
+        }
         if (plan.offset + plan.count > room) plan.count = room - plan.offset;
 
         // Outputs first: an output that shares another pin's buffer then
@@ -650,8 +656,8 @@ public:
 
     // The next block through all three; whether they agree bit for bit on
     // every buffer word and on the loop state, and if not, where not.
-    ::testing::AssertionResult nextBlock(model::Tally* tally = nullptr) {
-        const BlockPlan plan = writer_.next(a_);
+    ::testing::AssertionResult nextBlock(model::Tally* tally = nullptr, int32_t count = 0) {
+        const BlockPlan plan = writer_.next(a_, count);
         b_.copyContents(a_);
         c_.copyContents(a_);
         fast_.process(plan.offset, plan.count);
