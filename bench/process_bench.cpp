@@ -269,6 +269,38 @@ void BM_HostCalls(benchmark::State& state) {
     reportFrames(state, frames);
 }
 
+// A patch of 100 instances called 64 frames at a time, 10 playing loud
+// noise and 90 silent after sound (rung down, their own output left in
+// their buffers), every instance on buffers of its own: one iteration is one
+// 64-frame period of the whole patch.
+void BM_Patch(benchmark::State& state) {
+    constexpr int kFrames = 64, kInstances = 100, kPlaying = 10;
+    std::vector<std::unique_ptr<Rig>> rigs;
+    for (int i = 0; i < kInstances; ++i) rigs.push_back(std::make_unique<Rig>(kFrames));
+    const auto left = silence::noise(static_cast<size_t>(kBlocks * kFrames), 0.5f, 1);
+    const auto right = silence::noise(static_cast<size_t>(kBlocks * kFrames), 0.5f, 2);
+    size_t block = 0;
+    auto period = [&](bool allLoud) {
+        for (int i = 0; i < kInstances; ++i) {
+            Rig& rig = *rigs[static_cast<size_t>(i)];
+            if (allLoud || i < kPlaying) {
+                copyBlock(left, block + static_cast<size_t>(i), kFrames, rig.buffer(PIN_INPUT1));
+                copyBlock(right, block + static_cast<size_t>(i), kFrames, rig.buffer(PIN_INPUT2));
+            } else {
+                std::fill_n(rig.buffer(PIN_INPUT1), kFrames, 0.0f);
+                std::fill_n(rig.buffer(PIN_INPUT2), kFrames, 0.0f);
+            }
+            rig.process();
+        }
+        ++block;
+    };
+    for (int done = 0; done < hostcalls::kLoudWarmUpFrames; done += kFrames) period(true);
+    for (int done = 0; done < hostcalls::kRingDownFrames; done += kFrames) period(false);
+    for (auto _ : state) period(false);
+    state.counters["core_share"] = benchmark::Counter(
+        kFrames / static_cast<double>(kRate), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 // The plain cascade called as the host calls the module: frame by frame,
 // its state in locals for the call and kept between calls.
 void BM_PlainCalls(benchmark::State& state) {
@@ -439,6 +471,7 @@ BENCHMARK(BM_SteadyStepsAlone);
 BENCHMARK(BM_HostCalls)->ArgsProduct({{1, 8, 32, 64, 256, 1024}, {0, 1, 2, 3}});
 BENCHMARK(BM_PlainCalls)->ArgsProduct({{1, 8, 32, 64, 256, 1024}, {0, 1}});
 BENCHMARK(BM_Floor);
+BENCHMARK(BM_Patch);
 
 // Collects every run's CPU time per iteration (steadier than wall time on a
 // busy machine), the least of its repetitions (what other work on the
@@ -528,6 +561,10 @@ int main(int argc, char** argv) {
     // The host's calls, length by length, beside the plain cascade called
     // the same way (frame by frame, the baseline; band-major beside it) and
     // the floor; silence after sound, rung down, against loud.
+    if (t.count("BM_Patch"))
+        std::printf("patch of 100 instances, 64-frame calls, 10 playing and 90 silent after sound, %s path:"
+                    " %.2f %% of one core (target 1 %%)\n",
+                    path, 100.0 * t["BM_Patch"] * 1e-9 / (64.0 / kRate));
     if (t.count("BM_Floor")) {
         const double floorNs = t["BM_Floor"] / 1024.0;
         std::printf("host calls, %s path, one buffer per pin, the module's output left in its buffers;"
