@@ -499,7 +499,7 @@ int main(int argc, char** argv) {
     auto& t = reporter.times;
     const std::string loud = "BM_Silence/" + std::to_string(silence::Loud);
     if (t.count(loud)) {
-        std::printf("\nsilence cost against loud noise (limits: 1.5 where filtered, 0.2 rung down"
+        std::printf("\nsilence cost against loud noise (limits: 1.5 where filtered, 0.10 rung down"
                     " and skipped, 0.15 before any sound):\n");
         for (int c = silence::Loud + 1; c < silence::CaseCount; ++c) {
             const std::string name = "BM_Silence/" + std::to_string(c);

@@ -310,7 +310,7 @@ int main(int argc, char** argv) {
                 plainNs, nsPerFrame(frameMajor), nsPerFrame(bandMajor), kernelName, nsPerFrame(loud) / plainNs);
     std::printf("floor, %s path: the steady steps alone %.2f ns per stereo frame (%.3f of the plain cascade)\n",
                 eq::pathName(eq::kernelPath()), nsPerFrame(steps), nsPerFrame(steps) / plainNs);
-    std::printf("silence cost against loud noise (limits: 1.5 where filtered, 0.2 rung down and"
+    std::printf("silence cost against loud noise (limits: 1.5 where filtered, 0.10 rung down and"
                 " skipped, 0.15 before any sound):\n");
     for (int c = silence::Loud + 1; c < silence::CaseCount; ++c)
         std::printf("  %-28s %.2f\n", silence::name(c), subjects[c]->best / loud.best);
