@@ -116,12 +116,12 @@ __m128 filterRun(PairedState& s, __m128d offset, const float* left, const float*
     return last;
 }
 
-// A run of silent frames while the filters still ring: each is flushed and filtered until the filters come to
-// rest, and skipped from then on (a skipped frame leaves the bands as they
-// are, so rest, once reached, holds to the end of the run). Only the state
-// before each frame decides: bands just below the rest bound may ring up
-// above it again as they are filtered, so every frame is looked at before it
-// is taken.
+// A run of silent frames while the filters still ring: each is flushed and
+// filtered until the filters come to rest, and skipped from then on (a
+// skipped frame leaves the bands as they are, so rest, once reached, holds
+// to the end of the run). Only the state before each frame decides: bands
+// just below the rest bound may ring up above it again as they are
+// filtered, so every frame is looked at before it is taken.
 struct RingOut {
     __m128 last;
     int32_t filtered;

@@ -5,8 +5,8 @@
 
 #include "equaliser/kernel_path.h"
 #include "equaliser/paired_kernel.h"
-#include "equaliser/silence_pass.h"
 #include "equaliser/process_steps.h"
+#include "equaliser/silence_pass.h"
 
 namespace eq {
 
@@ -100,8 +100,9 @@ inline bool oneOrApart(const float* a, const float* b, int32_t frames) {
 // here, so they cost little more than the copy, however short.
 int32_t passSilenceAtRest(Module& m, float* const* positions, int32_t sampleCount) {
     const CallPositions at(positions);
-    // Music costs one look at the first frame here.
-    if (!isZero(at.input1[0]) || !isZero(at.input2[0])) return 0;
+    // Music costs one look at the first frame here. (Calls too long for
+    // the byte counts below never reach a host; the loop takes them.)
+    if (!isZero(at.input1[0]) || !isZero(at.input2[0]) || sampleCount >= (1 << 29)) return 0;
     const bool laidOut = oneOrApart(at.output1, at.input1, sampleCount) &&
                          oneOrApart(at.output1, at.input2, sampleCount) &&
                          oneOrApart(at.output2, at.input1, sampleCount) &&
