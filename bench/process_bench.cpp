@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/host_calls.h"
 #include "bench/plain_cascade.h"
 #include "bench/silence_cases.h"
 #include "bench/steady_steps.h"
@@ -92,6 +93,12 @@ public:
         for (float& x : buffers_[static_cast<size_t>(pin)]) x = value;
     }
     float* buffer(int pin) { return buffers_[static_cast<size_t>(pin)].data(); }
+    // Output1 and Output2 on Input1's and Input2's buffers, as a host
+    // processing in place hands them.
+    void outputsInPlace() {
+        module_->pins[PIN_OUTPUT1] = buffer(PIN_INPUT1);
+        module_->pins[PIN_OUTPUT2] = buffer(PIN_INPUT2);
+    }
     void process() { record_->processEntry(record_->object, 0, blockSize_); }
     Module& module() { return *module_; }
 
@@ -218,6 +225,118 @@ void BM_Silence(benchmark::State& state) {
         benchmark::DoNotOptimize(rig.buffer(PIN_OUTPUT1));
     }
     reportFrames(state, blockSize);
+}
+
+// The host's calls (bench/host_calls.h): one buffer per pin, reused, the
+// module's own output left in its output buffers; the inputs written before
+// each call as the module upstream writes them.
+void BM_HostCalls(benchmark::State& state) {
+    const int frames = static_cast<int>(state.range(0));
+    const int which = static_cast<int>(state.range(1));
+    Rig rig(frames);
+    if (which == hostcalls::RungDownInPlace) rig.outputsInPlace();
+    const size_t blocks = static_cast<size_t>(std::max(kBlocks, 8192 / frames));
+    const auto left = silence::noise(blocks * static_cast<size_t>(frames), 0.5f, 1);
+    const auto right = silence::noise(blocks * static_cast<size_t>(frames), 0.5f, 2);
+    size_t block = 0;
+    auto loudCall = [&] {
+        const size_t start = (block++ % blocks) * static_cast<size_t>(frames);
+        std::copy_n(left.data() + start, frames, rig.buffer(PIN_INPUT1));
+        std::copy_n(right.data() + start, frames, rig.buffer(PIN_INPUT2));
+        rig.process();
+    };
+    auto silentCall = [&] {
+        std::fill_n(rig.buffer(PIN_INPUT1), frames, 0.0f);
+        std::fill_n(rig.buffer(PIN_INPUT2), frames, 0.0f);
+        if (which == hostcalls::RungDownCleared) {
+            std::fill_n(rig.buffer(PIN_OUTPUT1), frames, 0.0f);
+            std::fill_n(rig.buffer(PIN_OUTPUT2), frames, 0.0f);
+        }
+        rig.process();
+    };
+    if (which != hostcalls::Loud) {
+        for (int done = 0; done < hostcalls::kLoudWarmUpFrames; done += frames) loudCall();
+        for (int done = 0; done < hostcalls::kRingDownFrames; done += frames) silentCall();
+        if (!eq::filtersAtRest(rig.module())) state.SkipWithError("the bands did not come to rest");
+    }
+    for (auto _ : state) {
+        if (which == hostcalls::Loud)
+            loudCall();
+        else
+            silentCall();
+        benchmark::DoNotOptimize(rig.buffer(PIN_OUTPUT1));
+    }
+    reportFrames(state, frames);
+}
+
+// A patch of 100 instances called 64 frames at a time, 10 playing loud
+// noise and 90 silent after sound (rung down, their own output left in
+// their buffers), every instance on buffers of its own: one iteration is one
+// 64-frame period of the whole patch.
+void BM_Patch(benchmark::State& state) {
+    constexpr int kFrames = 64, kInstances = 100, kPlaying = 10;
+    std::vector<std::unique_ptr<Rig>> rigs;
+    for (int i = 0; i < kInstances; ++i) rigs.push_back(std::make_unique<Rig>(kFrames));
+    const auto left = silence::noise(static_cast<size_t>(kBlocks * kFrames), 0.5f, 1);
+    const auto right = silence::noise(static_cast<size_t>(kBlocks * kFrames), 0.5f, 2);
+    size_t block = 0;
+    auto period = [&](bool allLoud) {
+        for (int i = 0; i < kInstances; ++i) {
+            Rig& rig = *rigs[static_cast<size_t>(i)];
+            if (allLoud || i < kPlaying) {
+                copyBlock(left, block + static_cast<size_t>(i), kFrames, rig.buffer(PIN_INPUT1));
+                copyBlock(right, block + static_cast<size_t>(i), kFrames, rig.buffer(PIN_INPUT2));
+            } else {
+                std::fill_n(rig.buffer(PIN_INPUT1), kFrames, 0.0f);
+                std::fill_n(rig.buffer(PIN_INPUT2), kFrames, 0.0f);
+            }
+            rig.process();
+        }
+        ++block;
+    };
+    for (int done = 0; done < hostcalls::kLoudWarmUpFrames; done += kFrames) period(true);
+    for (int done = 0; done < hostcalls::kRingDownFrames; done += kFrames) period(false);
+    for (auto _ : state) period(false);
+    state.counters["core_share"] = benchmark::Counter(
+        kFrames / static_cast<double>(kRate), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// The plain cascade called as the host calls the module: frame by frame,
+// its state in locals for the call and kept between calls.
+void BM_PlainCalls(benchmark::State& state) {
+    const int frames = static_cast<int>(state.range(0));
+    const int bandMajor = static_cast<int>(state.range(1));
+    Rig rig(frames);
+    rig.process();  // designs the bands
+    plain::Cascade cascade;
+    for (int band = 0; band < kBandCount; ++band) cascade.design(band, *rig.module().bands[band]);
+    const size_t blocks = static_cast<size_t>(std::max(kBlocks, 8192 / frames));
+    const auto left = silence::noise(blocks * static_cast<size_t>(frames), 0.5f, 1);
+    const auto right = silence::noise(blocks * static_cast<size_t>(frames), 0.5f, 2);
+    std::vector<float> inL(static_cast<size_t>(frames)), inR(inL.size()), outL(inL.size()), outR(inL.size());
+    size_t block = 0;
+    for (auto _ : state) {
+        const size_t start = (block++ % blocks) * static_cast<size_t>(frames);
+        std::copy_n(left.data() + start, frames, inL.data());
+        std::copy_n(right.data() + start, frames, inR.data());
+        if (bandMajor)
+            cascade.runBandMajor(inL.data(), inR.data(), outL.data(), outR.data(), frames);
+        else
+            cascade.run(inL.data(), inR.data(), outL.data(), outR.data(), frames);
+        benchmark::DoNotOptimize(outL.data());
+        benchmark::DoNotOptimize(outR.data());
+        benchmark::ClobberMemory();
+    }
+    reportFrames(state, frames);
+}
+
+// The floor: one band's recursion chain a frame, 1024 frames a call.
+void BM_Floor(benchmark::State& state) {
+    constexpr int frames = 1024;
+    const auto input = silence::noise(frames, 0.5f, 5);
+    hostcalls::FloorChain chain;
+    for (auto _ : state) benchmark::DoNotOptimize(chain.run(input.data(), frames));
+    reportFrames(state, frames);
 }
 
 // Audio-rate automation: all twenty controls move at every poll, so every
@@ -349,6 +468,10 @@ BENCHMARK(BM_MovingControlsRedesigns);
 BENCHMARK(BM_ModulatedRedesigns<Modulation::FrequencyLfo>)->Name("BM_FrequencyLfoRedesigns");
 BENCHMARK(BM_ModulatedRedesigns<Modulation::GainEnvelope>)->Name("BM_GainEnvelopeRedesigns");
 BENCHMARK(BM_SteadyStepsAlone);
+BENCHMARK(BM_HostCalls)->ArgsProduct({{1, 8, 32, 64, 256, 1024}, {0, 1, 2, 3}});
+BENCHMARK(BM_PlainCalls)->ArgsProduct({{1, 8, 32, 64, 256, 1024}, {0, 1}});
+BENCHMARK(BM_Floor);
+BENCHMARK(BM_Patch);
 
 // Collects every run's CPU time per iteration (steadier than wall time on a
 // busy machine), the least of its repetitions (what other work on the
@@ -376,7 +499,7 @@ int main(int argc, char** argv) {
     auto& t = reporter.times;
     const std::string loud = "BM_Silence/" + std::to_string(silence::Loud);
     if (t.count(loud)) {
-        std::printf("\nsilence cost against loud noise (limits: 1.5 where filtered, 0.2 rung down"
+        std::printf("\nsilence cost against loud noise (limits: 1.5 where filtered, 0.10 rung down"
                     " and skipped, 0.15 before any sound):\n");
         for (int c = silence::Loud + 1; c < silence::CaseCount; ++c) {
             const std::string name = "BM_Silence/" + std::to_string(c);
@@ -435,6 +558,34 @@ int main(int argc, char** argv) {
         std::printf("process / plain cascade, 1024-sample blocks, static controls, %s path: %.3f"
                     " (%.2f ns per frame)\n",
                     path, t["BM_Process/1024/0"] / plainFor(1024, 0), t["BM_Process/1024/0"] / 1024.0);
+    // The host's calls, length by length, beside the plain cascade called
+    // the same way (frame by frame, the baseline; band-major beside it) and
+    // the floor; silence after sound, rung down, against loud.
+    if (t.count("BM_Patch"))
+        std::printf("patch of 100 instances, 64-frame calls, 10 playing and 90 silent after sound, %s path:"
+                    " %.2f %% of one core (target 1 %%)\n",
+                    path, 100.0 * t["BM_Patch"] * 1e-9 / (64.0 / kRate));
+    if (t.count("BM_Floor")) {
+        const double floorNs = t["BM_Floor"] / 1024.0;
+        std::printf("host calls, %s path, one buffer per pin, the module's output left in its buffers;"
+                    " floor (one band's recursion chain) %.2f ns per frame:\n", path, floorNs);
+        for (int frames : hostcalls::kCallLengths) {
+            auto at = [&t, frames](const std::string& name, int arg) {
+                const std::string key = name + "/" + std::to_string(frames) + "/" + std::to_string(arg);
+                return t.count(key) ? t[key] / frames : 0.0;
+            };
+            const double loud = at("BM_HostCalls", hostcalls::Loud);
+            const double plainNs = at("BM_PlainCalls", 0), bandMajor = at("BM_PlainCalls", 1);
+            if (loud <= 0.0 || plainNs <= 0.0) continue;
+            std::printf("  %4d frames: process %.2f ns per frame, %.2f of plain (%.2f ns; band-major %.2f),"
+                        " %.2f x floor; silence rung down against loud: as left %.3f, cleared %.3f,"
+                        " in place %.3f\n",
+                        frames, loud, loud / plainNs, plainNs, bandMajor, loud / floorNs,
+                        at("BM_HostCalls", hostcalls::RungDownAsLeft) / loud,
+                        at("BM_HostCalls", hostcalls::RungDownCleared) / loud,
+                        at("BM_HostCalls", hostcalls::RungDownInPlace) / loud);
+        }
+    }
     benchmark::Shutdown();
     return 0;
 }

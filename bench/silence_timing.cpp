@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/host_calls.h"
 #include "bench/plain_cascade.h"
 #include "bench/silence_cases.h"
 #include "bench/steady_steps.h"
@@ -52,6 +53,7 @@ struct Subject {
     virtual void call(size_t index) = 0;  // fills the buffers as a host does, then processes one block
     double best = 1e30;                   // seconds per block
     size_t calls = 0;
+    int frames = kBlockSize;              // frames per call
 };
 
 // The five bands designed at 48 kHz, as the instances design them.
@@ -146,16 +148,96 @@ private:
     volatile int32_t sink_ = 0;
 };
 
+// The host's calls at one length (bench/host_calls.h): one buffer per pin,
+// reused, the module's own output left in its output buffers (or cleared
+// before each call); loud noise, or silence after sound once the bands rest.
+class HostCall : public Subject {
+public:
+    HostCall(const standin::ModuleExports& exports, int frames, int which, const silence::Material& material)
+        : which_(which), material_(material), instance_(exports) {
+        this->frames = frames;
+        instance_.setSampleRate(48000.0f);
+        instance_.setBlockSize(frames);
+        instance_.open();
+        for (int band = 0; band < 5; ++band)
+            for (int control = 0; control < 4; ++control)
+                instance_.fill(2 + 4 * band + control, kSettings[band][control]);
+        if (which_ != hostcalls::Loud) {
+            for (int done = 0; done < hostcalls::kLoudWarmUpFrames; done += frames) loud(calls++);
+            for (int done = 0; done < hostcalls::kRingDownFrames; done += frames) call(0);
+        }
+    }
+    void call(size_t index) override {
+        if (which_ == hostcalls::Loud) return loud(index);
+        std::fill_n(instance_.buffer(0).data(), frames, 0.0f);
+        std::fill_n(instance_.buffer(1).data(), frames, 0.0f);
+        if (which_ == hostcalls::RungDownCleared) {
+            std::fill_n(instance_.buffer(22).data(), frames, 0.0f);
+            std::fill_n(instance_.buffer(23).data(), frames, 0.0f);
+        }
+        instance_.process(0, frames);
+    }
+
+private:
+    void loud(size_t index) {
+        const size_t start = (index * static_cast<size_t>(frames)) % (material_.loud.size() - kBlockSize - 1);
+        std::copy_n(material_.loud.data() + start, frames, instance_.buffer(0).data());
+        std::copy_n(material_.loud.data() + start + 1, frames, instance_.buffer(1).data());
+        instance_.process(0, frames);
+    }
+    int which_;
+    const silence::Material& material_;
+    standin::Instance instance_;
+};
+
+// The plain cascade called frame by frame at the same length, its state kept
+// between calls.
+class PlainCalls : public Subject {
+public:
+    PlainCalls(int frames, const silence::Material& material) : material_(material) {
+        this->frames = frames;
+        BandFilter filters[5];
+        designBands(filters);
+        for (int band = 0; band < 5; ++band) cascade_.design(band, filters[band]);
+        for (auto* b : {&in1_, &in2_, &out1_, &out2_}) b->assign(static_cast<size_t>(frames), 0.0f);
+    }
+    void call(size_t index) override {
+        const size_t start = (index * static_cast<size_t>(frames)) % (material_.loud.size() - kBlockSize - 1);
+        std::copy_n(material_.loud.data() + start, frames, in1_.data());
+        std::copy_n(material_.loud.data() + start + 1, frames, in2_.data());
+        cascade_.run(in1_.data(), in2_.data(), out1_.data(), out2_.data(), frames);
+    }
+
+private:
+    const silence::Material& material_;
+    plain::Cascade cascade_;
+    std::vector<float> in1_, in2_, out1_, out2_;
+};
+
+// The floor (bench/host_calls.h) in this build: one band's recursion chain.
+class Floor : public Subject {
+public:
+    explicit Floor(const silence::Material& material) : material_(material) {}
+    void call(size_t) override { sink_ = chain_.run(material_.loud.data(), kBlockSize); }
+
+private:
+    const silence::Material& material_;
+    hostcalls::FloorChain chain_;
+    volatile double sink_ = 0.0;
+};
+
 // One burst of calls, each with the host's filling of the buffers before it,
 // as the native benchmark times them.
 void burst(Subject& s) {
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kCallsPerBurst; ++i) s.call(s.calls++);
+    // Short calls in longer bursts: at least a block's worth of frames.
+    const int calls = std::max(kCallsPerBurst, kCallsPerBurst * kBlockSize / s.frames / 8);
+    for (int i = 0; i < calls; ++i) s.call(s.calls++);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    s.best = std::min(s.best, seconds / kCallsPerBurst);
+    s.best = std::min(s.best, seconds / calls);
 }
 
-double nsPerFrame(const Subject& s) { return s.best * 1e9 / kBlockSize; }
+double nsPerFrame(const Subject& s) { return s.best * 1e9 / s.frames; }
 
 }  // namespace
 
@@ -180,6 +262,21 @@ int main(int argc, char** argv) {
     const Subject& bandMajor = *subjects[silence::CaseCount + 1];
     const Subject& steps = *subjects[silence::CaseCount + 2];
 
+    // The host's calls at every length; the 1-frame calls take as long a
+    // burst as 8-frame ones would, in eight times the calls.
+    std::vector<Subject*> hostCalls[hostcalls::kCallLengthCount], plainCalls;
+    for (int l = 0; l < hostcalls::kCallLengthCount; ++l) {
+        const int frames = hostcalls::kCallLengths[l];
+        for (int c : {hostcalls::Loud, hostcalls::RungDownAsLeft, hostcalls::RungDownCleared}) {
+            subjects.push_back(std::make_unique<HostCall>(library->exports(), frames, c, material));
+            hostCalls[l].push_back(subjects.back().get());
+        }
+        subjects.push_back(std::make_unique<PlainCalls>(frames, material));
+        plainCalls.push_back(subjects.back().get());
+    }
+    subjects.push_back(std::make_unique<Floor>(material));
+    const Subject& floorChain = *subjects.back();
+
     std::vector<Subject*> order;
     for (auto& s : subjects) order.push_back(s.get());
     std::mt19937 shuffle(2026);
@@ -200,6 +297,7 @@ int main(int argc, char** argv) {
         std::printf("silence cost against loud noise:\n");
         for (int c = silence::Loud + 1; c < silence::CaseCount; ++c)
             std::printf("  %-28s not timed (emulated)\n", silence::name(c));
+        std::printf("host calls: not timed (emulated)\n");
         return 0;
     }
     const double plainNs = std::min(nsPerFrame(frameMajor), nsPerFrame(bandMajor));
@@ -209,9 +307,19 @@ int main(int argc, char** argv) {
                 plainNs, nsPerFrame(frameMajor), nsPerFrame(bandMajor), kernelName, nsPerFrame(loud) / plainNs);
     std::printf("floor, %s path: the steady steps alone %.2f ns per stereo frame (%.3f of the plain cascade)\n",
                 eq::pathName(eq::kernelPath()), nsPerFrame(steps), nsPerFrame(steps) / plainNs);
-    std::printf("silence cost against loud noise (limits: 1.5 where filtered, 0.2 rung down and"
+    std::printf("silence cost against loud noise (limits: 1.5 where filtered, 0.10 rung down and"
                 " skipped, 0.15 before any sound):\n");
     for (int c = silence::Loud + 1; c < silence::CaseCount; ++c)
         std::printf("  %-28s %.2f\n", silence::name(c), subjects[c]->best / loud.best);
+    const double floorNs = nsPerFrame(floorChain);
+    std::printf("host calls (%s path), one buffer per pin, the module's output left in its buffers;"
+                " floor (one band's recursion chain) %.2f ns per frame:\n", kernelName, floorNs);
+    for (int l = 0; l < hostcalls::kCallLengthCount; ++l) {
+        const double loudNs = nsPerFrame(*hostCalls[l][0]), plainCallNs = nsPerFrame(*plainCalls[l]);
+        std::printf("  %4d frames: process %.2f ns per frame, %.2f of plain (%.2f ns), %.2f x floor;"
+                    " silence rung down against loud: as left %.3f, cleared %.3f\n",
+                    hostcalls::kCallLengths[l], loudNs, loudNs / plainCallNs, plainCallNs, loudNs / floorNs,
+                    nsPerFrame(*hostCalls[l][1]) / loudNs, nsPerFrame(*hostCalls[l][2]) / loudNs);
+    }
     return 0;
 }

@@ -17,13 +17,8 @@ static_assert(kLag < kPollInterval, "the pipeline is shorter than the poll spaci
 
 class Pipeline {
 public:
-    Pipeline(PipelinePlace place, int32_t n, const float* out1, const float* out2)
-        : place_(place),
-          n_(n),
-          firstPoll_(kPollInterval - place.counter),
-          nextPoll_(firstPoll_),
-          out1_(out1),
-          out2_(out2) {
+    Pipeline(PipelinePlace place, int32_t n)
+        : place_(place), n_(n), firstPoll_(kPollInterval - place.counter), nextPoll_(firstPoll_) {
         lanes_.offset = _mm_set1_pd(denormalOffset);
         if (firstPoll_ < kLag) {
             // The first poll falls while the pipeline fills. No poll is
@@ -49,10 +44,10 @@ public:
             // written straight to the host's buffers, a buffer at an unlucky
             // distance (modulo 4 KiB) from another makes the processor take
             // an output store for one that an input load depends on. What
-            // each frame asks for is read now too, before any output of the
-            // stretch is written where an output place might be read.
+            // each frame asks for (which of its inputs are zero) is read
+            // now too.
             const int32_t frames = n_ - chunk < count ? n_ - chunk : count;
-            takeIn(in1 + chunk, in2 + chunk, out1_ + chunk, out2_ + chunk, frames);
+            takeIn(in1 + chunk, in2 + chunk, frames);
             // The first frame the caller has already found is filtered.
             if (chunk == 0) lanes_.maybeSkip[0] = 0;
             mark(count);
@@ -74,8 +69,7 @@ private:
     // Band 1's inputs for chunk steps 0 .. frames - 1, and what each frame
     // asks for. Four frames at a time: most have no zero input, and those
     // need nothing more.
-    void takeIn(const float* in1, const float* in2, const float* out1, const float* out2,
-                int32_t frames) {
+    void takeIn(const float* in1, const float* in2, int32_t frames) {
         int32_t u = 0;
         for (; u + 4 <= frames; u += 4) {
             const __m128 left = _mm_loadu_ps(in1 + u);
@@ -86,13 +80,13 @@ private:
             line(lanes_, 0, u + kHistory + 1) = _mm_cvtps_pd(_mm_movehl_ps(low, low));
             line(lanes_, 0, u + kHistory + 2) = _mm_cvtps_pd(high);
             line(lanes_, 0, u + kHistory + 3) = _mm_cvtps_pd(_mm_movehl_ps(high, high));
-            const FourFrames asked = decideFour(in1 + u, in2 + u, out1 + u, out2 + u);
+            const FourFrames asked = decideFour(in1 + u, in2 + u);
             storeBits(lanes_.flush + flushIndex(0, u), asked.flush);
             storeBits(lanes_.maybeSkip + u, asked.skip);
         }
         for (; u < frames; ++u) {
             line(lanes_, 0, u + kHistory) = loadFrame(in1 + u, in2 + u);
-            ask(u, in1[u], in2[u], out1[u], out2[u]);
+            ask(u, in1[u], in2[u]);
         }
     }
 
@@ -123,8 +117,8 @@ private:
         std::memcpy(to, &kSpread[bits], 4);  // little-endian: bit j to byte j
     }
 
-    void ask(int32_t u, float left, float right, float output1, float output2) {
-        const Treatment asked = decide(left, right, output1, output2);
+    void ask(int32_t u, float left, float right) {
+        const Treatment asked = decide(left, right);
         lanes_.flush[flushIndex(0, u)] = asked != Treatment::Filter;
         lanes_.maybeSkip[u] = asked == Treatment::Skip;
     }
@@ -517,8 +511,6 @@ private:
     BandPollEvent queue_[kMaxEvents] = {};
     int32_t queued_ = 0;
     int32_t done_ = 0;
-    const float* out1_;  // the output places, read for what a frame asks
-    const float* out2_;
     __m128d lastInput_[kBandCount];
     __m128d inputBefore_[kBandCount];
     __m128 last_ = _mm_setzero_ps();
@@ -637,7 +629,7 @@ int32_t sse2SteadySteps(PipelineLanes& lanes, int32_t from, int32_t to, const Po
 
 PipelineRun runPipeline(PipelinePlace place, const float* in1, const float* in2, float* out1,
                         float* out2, int32_t n) {
-    Pipeline pipeline(place, n, out1, out2);
+    Pipeline pipeline(place, n);
     return pipeline.run(in1, in2, out1, out2);
 }
 

@@ -41,9 +41,9 @@ constexpr int32_t kMinPipelineRun = 24;
 //
 // A frame with a zero input flushes every band before the band takes it:
 // flush[flushIndex(k, u)] says so for band k's frame at chunk step u, and
-// the entry before it for the band's frame before. A
-// frame that may be skipped (both inputs zero, the output places allowing
-// it) is, unless band 1 still rings: maybeSkip[u] marks band 1's frame.
+// the entry before it for the band's frame before. A frame that may be
+// skipped (both inputs zero) is, once every band rests; while band 1 still
+// rings it is not: maybeSkip[u] marks band 1's frame.
 constexpr int kSlotsPerIndex = kBandCount + 1;  // 96 bytes: pairs of slots stay 32-byte aligned
 
 struct PipelineLanes {

@@ -116,13 +116,12 @@ __m128 filterRun(PairedState& s, __m128d offset, const float* left, const float*
     return last;
 }
 
-// A run of silent frames that the output places would let through while the
-// filters still ring: each is flushed and filtered until the filters come to
-// rest, and skipped from then on (a skipped frame leaves the bands as they
-// are, so rest, once reached, holds to the end of the run). Only the state
-// before each frame decides: bands just below the rest bound may ring up
-// above it again as they are filtered, so every frame is looked at before it
-// is taken.
+// A run of silent frames while the filters still ring: each is flushed and
+// filtered until the filters come to rest, and skipped from then on (a
+// skipped frame leaves the bands as they are, so rest, once reached, holds
+// to the end of the run). Only the state before each frame decides: bands
+// just below the rest bound may ring up above it again as they are
+// filtered, so every frame is looked at before it is taken.
 struct RingOut {
     __m128 last;
     int32_t filtered;
@@ -149,8 +148,7 @@ RingOut ringOutRun(PairedState& s, __m128d offset, const float* left, const floa
 
 // How many frames from the start, at most `limit`, are asked for the
 // treatment of the first.
-inline int32_t runOf(Treatment first, const float* left, const float* right, const float* out1,
-                     const float* out2, int32_t limit) {
+inline int32_t runOf(Treatment first, const float* left, const float* right, int32_t limit) {
     int32_t n = 1;
     if (first == Treatment::Filter) {
         const __m128 zero = _mm_setzero_ps();
@@ -162,7 +160,7 @@ inline int32_t runOf(Treatment first, const float* left, const float* right, con
         while (n < limit && left[n] != 0.0f && right[n] != 0.0f) ++n;
         return n;
     }
-    while (n < limit && decide(left[n], right[n], out1[n], out2[n]) == first) ++n;
+    while (n < limit && decide(left[n], right[n]) == first) ++n;
     return n;
 }
 
@@ -175,7 +173,7 @@ struct SkippedRun {
 };
 
 SkippedRun skipped(const float* left, const float* right, float* out1, float* out2, int32_t limit) {
-    // Long silences go sixteen frames a step, then a frame at a time. Both
+    // Silences go several frames a step, then a frame at a time. Both
     // inputs of a frame are read before either output is written: a host may
     // lay Output1 on Input2's buffer and Output2 on Input1's.
     SilentFrame last{0.0f, 0.0f};
@@ -187,7 +185,7 @@ SkippedRun skipped(const float* left, const float* right, float* out1, float* ou
         out2[0] = last.right;
         n = 1;
     }
-    while (n < limit && decide(left[n], right[n], out1[n], out2[n]) == Treatment::Skip) {
+    while (n < limit && decide(left[n], right[n]) == Treatment::Skip) {
         last = {left[n], right[n]};
         out1[n] = last.left;
         out2[n] = last.right;
@@ -222,9 +220,12 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
     // The long pipeline reads a poll's controls before the last few frames
     // ahead of it are written out; an output laid on a control pin's buffer
     // would be read too early, so such a layout polls between runs instead.
+    // Looked at only for calls long enough for the pipeline: short calls
+    // pay nothing for it.
     bool outputsOnControls = false;
-    for (int c = 0; c < 4 * kBandCount; ++c)
-        outputsOnControls = outputsOnControls || at.controls[c] == output1 || at.controls[c] == output2;
+    if (sampleCount >= kMinPipelineRun)
+        for (int c = 0; c < 4 * kBandCount; ++c)
+            outputsOnControls = outputsOnControls || at.controls[c] == output1 || at.controls[c] == output2;
 
     // Whether the filters are at rest, worked out only when a frame that may
     // be skipped asks, and kept while nothing is filtered.
@@ -236,7 +237,7 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
     while (i < sampleCount) {
         const float left = input1[i];
         const float right = input2[i];
-        const Treatment asked = decide(left, right, output1[i], output2[i]);
+        const Treatment asked = decide(left, right);
         Treatment treatment = asked;
         if (asked == Treatment::Skip) {
             if (!restKnown) rest = atRest(s, offset), restKnown = true;
@@ -283,7 +284,7 @@ void processPaired(Module& m, float* const* positions, int32_t sampleCount) {
         // which must read the controls with every earlier frame written.
         const int32_t room = kPollInterval - counter;
         const int32_t limit = room < sampleCount - i ? room : sampleCount - i;
-        const int32_t n = runOf(asked, input1 + i, input2 + i, output1 + i, output2 + i, limit);
+        const int32_t n = runOf(asked, input1 + i, input2 + i, limit);
         if (asked == Treatment::Skip) {
             const RingOut ring =
                 ringOutRun(s, offset, input1 + i, input2 + i, output1 + i, output2 + i, n);

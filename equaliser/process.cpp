@@ -1,8 +1,12 @@
+#include <emmintrin.h>
+
 #include <cstdint>
 #include <initializer_list>
 
+#include "equaliser/kernel_path.h"
 #include "equaliser/paired_kernel.h"
 #include "equaliser/process_steps.h"
+#include "equaliser/silence_pass.h"
 
 namespace eq {
 
@@ -17,7 +21,7 @@ void processSampleBySample(Module& m, float* const* positions, int32_t sampleCou
     for (int32_t i = 0; i < sampleCount; ++i) {
         m.leftSample = at.input1[i];
         m.rightSample = at.input2[i];
-        Treatment treatment = decide(m.leftSample, m.rightSample, at.output1[i], at.output2[i]);
+        Treatment treatment = decide(m.leftSample, m.rightSample);
         if (treatment == Treatment::Skip && !filtersAtRest(m)) treatment = Treatment::FlushAndFilter;
         if (treatment == Treatment::Skip) {
             ++controlIndex;
@@ -46,18 +50,76 @@ namespace {
 // The block kernel reads ahead and keeps the delay values in registers, which
 // is exact as long as every output buffer either is another pin's buffer (the
 // in-place processing hosts do) or does not overlap it at all.
+//
+// Every call pays this check, the shortest too, so it looks at four pins an
+// instruction. Two buffers of `bytes` overlap when their starts lie less than
+// `bytes` apart: the distance shifted by bytes - 1 is then below 2 bytes - 1,
+// unsigned. Only the addresses' low 32 bits are compared: a distance that
+// small shows there exactly, and a far buffer whose low bits happen to look
+// near only sends the call to the sample-by-sample loop, which is exact for
+// every layout. So do calls too long for the byte counts to fit 32 bits,
+// which no buffer a host can hand over holds.
 bool outputsOverlapCleanly(float* const* positions, int32_t sampleCount) {
-    const uintptr_t bytes = static_cast<uintptr_t>(sampleCount) * sizeof(float);
+    static_assert(kPinCount % 4 == 0, "pins go four at a time");
+    if (sampleCount >= (1 << 29)) return false;
+    const uint32_t reach = static_cast<uint32_t>(sampleCount) * sizeof(float) - 1;
+    alignas(16) uint32_t low[kPinCount];
+    for (int pin = 0; pin < kPinCount; ++pin)
+        low[pin] = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(positions[pin]));
+    // Unsigned order through the signed comparison: both sides' top bits flipped.
+    const __m128i flip = _mm_set1_epi32(INT32_MIN);
+    const __m128i span = _mm_xor_si128(_mm_set1_epi32(static_cast<int32_t>(2 * reach + 1)), flip);
+    __m128i partly = _mm_setzero_si128();
     for (int output : {PIN_OUTPUT1, PIN_OUTPUT2}) {
-        const uintptr_t start = reinterpret_cast<uintptr_t>(positions[output]);
-        for (int pin = 0; pin < kPinCount; ++pin) {
-            if (pin == output) continue;
-            const uintptr_t other = reinterpret_cast<uintptr_t>(positions[pin]);
-            if (other == start) continue;
-            if (other < start + bytes && start < other + bytes) return false;
+        const __m128i start = _mm_set1_epi32(static_cast<int32_t>(low[output]));
+        const __m128i shift = _mm_set1_epi32(static_cast<int32_t>(reach - low[output]));
+        for (int pin = 0; pin < kPinCount; pin += 4) {
+            const __m128i other = _mm_load_si128(reinterpret_cast<const __m128i*>(low + pin));
+            const __m128i distance = _mm_xor_si128(_mm_add_epi32(other, shift), flip);
+            const __m128i near = _mm_cmplt_epi32(distance, span);
+            partly = _mm_or_si128(partly, _mm_andnot_si128(_mm_cmpeq_epi32(other, start), near));
         }
     }
-    return true;
+    return _mm_movemask_epi8(partly) == 0;
+}
+
+// The two buffers of `frames` samples from `a` and `b` are one or lie apart.
+inline bool oneOrApart(const float* a, const float* b, int32_t frames) {
+    const uintptr_t reach = static_cast<uintptr_t>(frames) * sizeof(float) - 1;
+    const uintptr_t distance = reinterpret_cast<uintptr_t>(a) - reinterpret_cast<uintptr_t>(b) + reach;
+    return a == b || distance >= 2 * reach + 1;
+}
+
+// Silence through bands at rest from the call's first frame: each frame's
+// zero inputs go to its outputs, Output1 first, both read before either is
+// written (an output may lie on the other side's input). A skipped frame
+// reads no control, so only the inputs' and outputs' buffers need to lie
+// apart or be one for frames to go several at a time. Returns how many
+// frames it passed; the rest of the call, if any, starts with a frame to be
+// filtered. A rung-down instance in a host's silent patch spends its calls
+// here, so they cost little more than the copy, however short.
+int32_t passSilenceAtRest(Module& m, float* const* positions, int32_t sampleCount) {
+    const CallPositions at(positions);
+    // Music costs one look at the first frame here. (Calls too long for
+    // the byte counts below never reach a host; the loop takes them.)
+    if (!isZero(at.input1[0]) || !isZero(at.input2[0]) || sampleCount >= (1 << 29)) return 0;
+    const bool laidOut = oneOrApart(at.output1, at.input1, sampleCount) &&
+                         oneOrApart(at.output1, at.input2, sampleCount) &&
+                         oneOrApart(at.output2, at.input1, sampleCount) &&
+                         oneOrApart(at.output2, at.input2, sampleCount) &&
+                         oneOrApart(at.output1, at.output2, sampleCount);
+    if (!laidOut || !filtersAtRest(m)) return 0;
+    SilentFrame last{0.0f, 0.0f};
+    int32_t n = kernelPath() != KernelPath::Sse2
+                    ? passSilenceAvx(at.input1, at.input2, at.output1, at.output2, sampleCount, last)
+                    : passSilenceSse2(at.input1, at.input2, at.output1, at.output2, sampleCount, last);
+    for (; n < sampleCount && isZero(at.input1[n]) && isZero(at.input2[n]); ++n) {
+        last = {at.input1[n], at.input2[n]};
+        at.output1[n] = last.left;
+        at.output2[n] = last.right;
+    }
+    if (n > 0) m.leftSample = last.left, m.rightSample = last.right;
+    return n;
 }
 
 }  // namespace
@@ -70,8 +132,14 @@ void process(SEModule_base* object, int32_t bufferOffset, int32_t sampleCount) {
     if (sampleCount <= 0) return;
     float* positions[kPinCount];
     for (int pin = 0; pin < kPinCount; ++pin) positions[pin] = m.pins[pin] + bufferOffset;
-    if (eq::outputsOverlapCleanly(positions, sampleCount))
-        eq::processPaired(m, positions, sampleCount);
+    // Skipped frames move every position by one, the controls' too; the
+    // frames after them are a call of their own.
+    const int32_t skipped = eq::passSilenceAtRest(m, positions, sampleCount);
+    if (skipped == sampleCount) return;
+    for (int pin = 0; pin < kPinCount; ++pin) positions[pin] += skipped;
+    const int32_t rest = sampleCount - skipped;
+    if (eq::outputsOverlapCleanly(positions, rest))
+        eq::processPaired(m, positions, rest);
     else
-        eq::processSampleBySample(m, positions, sampleCount);
+        eq::processSampleBySample(m, positions, rest);
 }

@@ -5,6 +5,7 @@
 
 #include <emmintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "equaliser/band_filter.h"
@@ -31,60 +32,34 @@ struct CallPositions {
 
 inline bool isZero(float sample) { return sample == 0.0f; }  // -0.0 is zero, NaN is not
 
-// Both inputs zero: the values already standing at the output positions
-// decide. Output2 counts only through whether it is zero.
-inline bool silenceAllowsSkip(float output1, float output2) {
-    const float a = output1 + (output2 == 0.0f ? 1.0f : 0.0f);
-    return !(-1e-18 < a && a < 1e-18);
-}
-
-// The treatment the inputs and the output places ask for. Skip means the
-// frame may be skipped: it is, only while every band is at rest (see
-// filtersAtRest); a filter still ringing is flushed and filtered instead, so
-// zeros inside the music (shared zero crossings, a mono source on both
-// inputs, quiet 16-bit passages) never cost the bands a time step.
-inline Treatment decide(float left, float right, float output1, float output2) {
+// The treatment the inputs ask for. Skip means the frame may be skipped: it
+// is, exactly while every band is at rest (see filtersAtRest); a filter
+// still ringing is flushed and filtered instead, so zeros inside the music
+// (shared zero crossings, a mono source on both inputs, quiet 16-bit
+// passages) never cost the bands a time step. What stands in the output
+// places is never read: a host that hands the module back its own buffers
+// gets its rung-down silence skipped like any other.
+inline Treatment decide(float left, float right) {
     const bool leftZero = isZero(left);
     const bool rightZero = isZero(right);
     if (!leftZero && !rightZero) return Treatment::Filter;
-    if (leftZero != rightZero) return Treatment::FlushAndFilter;
-    return silenceAllowsSkip(output1, output2) ? Treatment::Skip : Treatment::FlushAndFilter;
-}
-
-// 1e-18 is no float; this is the float nearest it, and no float lies
-// between the two. So for a float a, -1e-18 < a < 1e-18 compared in double
-// holds exactly when -kQuietBound < a < kQuietBound compared in float.
-constexpr float kQuietBound = 0x1.2725dep-60f;
-static_assert(static_cast<double>(kQuietBound) >= 1e-18, "the bound is the float at or above 1e-18");
-
-// Of four frames (bit j for frame j), those whose output places hold a
-// quiet a (see silenceAllowsSkip), where silence is flushed and filtered.
-inline int quietFour(const float* output1, const float* output2) {
-    const __m128 zero = _mm_setzero_ps();
-    const __m128 one = _mm_and_ps(_mm_cmpeq_ps(_mm_loadu_ps(output2), zero), _mm_set1_ps(1.0f));
-    const __m128 a = _mm_add_ps(_mm_loadu_ps(output1), one);
-    return _mm_movemask_ps(_mm_and_ps(_mm_cmpgt_ps(a, _mm_set1_ps(-kQuietBound)),
-                                      _mm_cmplt_ps(a, _mm_set1_ps(kQuietBound))));
+    return leftZero != rightZero ? Treatment::FlushAndFilter : Treatment::Skip;
 }
 
 // What decide() asks of four frames, one bit each (bit j for frame j): which
-// are flushed (an input is zero) and which may be skipped (both are, and the
-// output places allow it). The same comparisons as there, the one in double
-// made in float (see kQuietBound).
+// are flushed or skipped (an input is zero) and which may be skipped (both
+// are).
 struct FourFrames {
     int flush;
     int skip;
 };
 
-inline FourFrames decideFour(const float* left, const float* right, const float* output1,
-                             const float* output2) {
+inline FourFrames decideFour(const float* left, const float* right) {
     const __m128 zero = _mm_setzero_ps();
     const __m128 leftZero = _mm_cmpeq_ps(_mm_loadu_ps(left), zero);
     const __m128 rightZero = _mm_cmpeq_ps(_mm_loadu_ps(right), zero);
-    FourFrames asked{_mm_movemask_ps(_mm_or_ps(leftZero, rightZero)), 0};
-    const int bothZero = _mm_movemask_ps(_mm_and_ps(leftZero, rightZero));
-    if (bothZero != 0) asked.skip = bothZero & ~quietFour(output1, output2);
-    return asked;
+    return {_mm_movemask_ps(_mm_or_ps(leftZero, rightZero)),
+            _mm_movemask_ps(_mm_and_ps(leftZero, rightZero))};
 }
 
 // Every delay value of every band, on both chains, is smaller in magnitude
@@ -94,9 +69,18 @@ inline FourFrames decideFour(const float* left, const float* right, const float*
 // asked for: the flush rounds tiny values to a grid of about 1.9e-37, on
 // which a decaying band keeps a limit cycle instead of reaching zero.)
 inline bool filtersAtRest(const Module& m) {
-    for (const BandFilter* band : m.bands)
-        if (!delayValuesAtRest(*band, denormalOffset)) return false;
-    return true;
+    static_assert(offsetof(BandFilter, rightX2) == offsetof(BandFilter, leftY1) + 7 * sizeof(double),
+                  "a band's eight delay values lie side by side");
+    const __m128d bound = _mm_set1_pd(denormalOffset);
+    const __m128d sign = _mm_set1_pd(-0.0);
+    __m128d notBelow = _mm_setzero_pd();  // "not less than" holds for a NaN
+    for (const BandFilter* band : m.bands) {
+        const double* values = &band->leftY1;
+        for (int j = 0; j < 8; j += 2)
+            notBelow = _mm_or_pd(notBelow,
+                                 _mm_cmpnlt_pd(_mm_andnot_pd(sign, _mm_loadu_pd(values + j)), bound));
+    }
+    return _mm_movemask_pd(notBelow) == 0;
 }
 
 // One biquad section on one chain: y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2,

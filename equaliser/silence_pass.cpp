@@ -11,28 +11,19 @@ namespace eq {
 namespace {
 
 // Frames [n, n + 4) all ask to be skipped.
-inline bool fourSilent(const float* left, const float* right, const float* out1, const float* out2,
-                       int32_t n) {
+inline bool fourSilent(const float* left, const float* right, int32_t n) {
     const __m128 zero = _mm_setzero_ps();
     const __m128 silent = _mm_and_ps(_mm_cmpeq_ps(_mm_loadu_ps(left + n), zero),
                                      _mm_cmpeq_ps(_mm_loadu_ps(right + n), zero));
-    return (_mm_movemask_ps(silent) & ~quietFour(out1 + n, out2 + n)) == 0xF;
+    return _mm_movemask_ps(silent) == 0xF;
 }
 
-// Frames [n, n + 8) all ask to be skipped: both inputs zero, and a (Output1's
-// place plus one where Output2's is zero) not quiet, in float (see
-// kQuietBound).
-QV_AVX inline bool eightSilent(const float* left, const float* right, const float* out1,
-                               const float* out2, int32_t n) {
+// Frames [n, n + 8) all ask to be skipped: both inputs zero.
+QV_AVX inline bool eightSilent(const float* left, const float* right, int32_t n) {
     const __m256 zero = _mm256_setzero_ps();
     const __m256 silent = _mm256_and_ps(_mm256_cmp_ps(_mm256_loadu_ps(left + n), zero, _CMP_EQ_OQ),
                                         _mm256_cmp_ps(_mm256_loadu_ps(right + n), zero, _CMP_EQ_OQ));
-    const __m256 one = _mm256_and_ps(_mm256_cmp_ps(_mm256_loadu_ps(out2 + n), zero, _CMP_EQ_OQ),
-                                     _mm256_set1_ps(1.0f));
-    const __m256 a = _mm256_add_ps(_mm256_loadu_ps(out1 + n), one);
-    const __m256 quiet = _mm256_and_ps(_mm256_cmp_ps(a, _mm256_set1_ps(-kQuietBound), _CMP_GT_OQ),
-                                       _mm256_cmp_ps(a, _mm256_set1_ps(kQuietBound), _CMP_LT_OQ));
-    return _mm256_movemask_ps(_mm256_andnot_ps(quiet, silent)) == 0xFF;
+    return _mm256_movemask_ps(silent) == 0xFF;
 }
 
 // The last lane's sample: the last frame passed, as it was read (an output
@@ -41,23 +32,21 @@ inline float lastLane(__m128 v) { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, 3));
 
 }  // namespace
 
+// Four frames from n, both inputs of each read before either output is
+// written (an output may lie on the other side's input).
+inline void passFour(const float* left, const float* right, float* out1, float* out2, int32_t n,
+                     __m128& l, __m128& r) {
+    l = _mm_loadu_ps(left + n);
+    r = _mm_loadu_ps(right + n);
+    _mm_storeu_ps(out1 + n, l);
+    _mm_storeu_ps(out2 + n, r);
+}
+
 int32_t passSilenceSse2(const float* left, const float* right, float* out1, float* out2, int32_t limit,
                         SilentFrame& last) {
     int32_t n = 0;
     __m128 l = _mm_setzero_ps(), r = _mm_setzero_ps();
-    // All sixteen are looked at before any is written: the output places
-    // are part of what they ask.
-    while (n + 16 <= limit && fourSilent(left, right, out1, out2, n) &&
-           fourSilent(left, right, out1, out2, n + 4) && fourSilent(left, right, out1, out2, n + 8) &&
-           fourSilent(left, right, out1, out2, n + 12)) {
-        for (int32_t j = n; j < n + 16; j += 4) {
-            l = _mm_loadu_ps(left + j);
-            r = _mm_loadu_ps(right + j);
-            _mm_storeu_ps(out1 + j, l);
-            _mm_storeu_ps(out2 + j, r);
-        }
-        n += 16;
-    }
+    for (; n + 4 <= limit && fourSilent(left, right, n); n += 4) passFour(left, right, out1, out2, n, l, r);
     if (n > 0) {
         last.left = lastLane(l);
         last.right = lastLane(r);
@@ -68,22 +57,21 @@ int32_t passSilenceSse2(const float* left, const float* right, float* out1, floa
 QV_AVX int32_t passSilenceAvx(const float* left, const float* right, float* out1, float* out2,
                               int32_t limit, SilentFrame& last) {
     int32_t n = 0;
-    __m256 l1 = _mm256_setzero_ps(), r1 = _mm256_setzero_ps();
-    while (n + 16 <= limit && eightSilent(left, right, out1, out2, n) &&
-           eightSilent(left, right, out1, out2, n + 8)) {
-        const __m256 l0 = _mm256_loadu_ps(left + n);
-        const __m256 r0 = _mm256_loadu_ps(right + n);
-        l1 = _mm256_loadu_ps(left + n + 8);
-        r1 = _mm256_loadu_ps(right + n + 8);
-        _mm256_storeu_ps(out1 + n, l0);
-        _mm256_storeu_ps(out1 + n + 8, l1);
-        _mm256_storeu_ps(out2 + n, r0);
-        _mm256_storeu_ps(out2 + n + 8, r1);
-        n += 16;
+    __m256 l = _mm256_setzero_ps(), r = _mm256_setzero_ps();
+    for (; n + 8 <= limit && eightSilent(left, right, n); n += 8) {
+        l = _mm256_loadu_ps(left + n);
+        r = _mm256_loadu_ps(right + n);
+        _mm256_storeu_ps(out1 + n, l);
+        _mm256_storeu_ps(out2 + n, r);
+    }
+    __m128 l4 = _mm256_extractf128_ps(l, 1), r4 = _mm256_extractf128_ps(r, 1);
+    if (n + 4 <= limit && fourSilent(left, right, n)) {
+        passFour(left, right, out1, out2, n, l4, r4);
+        n += 4;
     }
     if (n > 0) {
-        last.left = lastLane(_mm256_extractf128_ps(l1, 1));
-        last.right = lastLane(_mm256_extractf128_ps(r1, 1));
+        last.left = lastLane(l4);
+        last.right = lastLane(r4);
     }
     // Back to 128-bit code without the penalty of dirty upper halves.
     _mm256_zeroupper();

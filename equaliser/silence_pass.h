@@ -1,7 +1,6 @@
-// Silence that the loop lets through: frames whose two inputs are zero and
-// whose output places allow it, while the bands rest. Each such frame only
-// passes its inputs to its outputs, so long stretches of it go many frames
-// a step.
+// Silence that the loop lets through: frames whose two inputs are zero,
+// while the bands rest. Each such frame only passes its inputs to its
+// outputs, so stretches of it go several frames a step.
 #pragma once
 
 #include <cstdint>
@@ -13,13 +12,12 @@ struct SilentFrame {
     float left, right;
 };
 
-// From frame 0, sixteen frames a step while all sixteen ask to be skipped
-// (see decide()): copies their inputs to the outputs (Output1 first) and
-// returns how many frames it passed, a multiple of sixteen no more than
-// `limit`; `last` takes the last passed frame's inputs (an output may lie on
-// the other side's input, so they cannot be read back afterwards). The AVX
-// form takes eight frames an instruction; only for processors with AVX
-// (kernel_path.h).
+// From frame 0, four frames a step while all four ask to be skipped (see
+// decide()): copies their inputs to the outputs (Output1 first) and returns
+// how many frames it passed, a multiple of four no more than `limit`; `last`
+// takes the last passed frame's inputs (an output may lie on the other
+// side's input, so they cannot be read back afterwards). The AVX form takes
+// eight frames a step; only for processors with AVX (kernel_path.h).
 int32_t passSilenceSse2(const float* left, const float* right, float* out1, float* out2, int32_t limit,
                         SilentFrame& last);
 int32_t passSilenceAvx(const float* left, const float* right, float* out1, float* out2, int32_t limit,

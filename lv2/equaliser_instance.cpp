@@ -202,13 +202,9 @@ void EqualiserInstance::processChunk(uint32_t from, int32_t offset, int32_t coun
         else
             std::fill_n(place, count, 0.0f);
     }
-    // The module's outputs start cleared, as many hosts hand them over:
-    // what it wrote there last time would be a tiny ring after sound, which
-    // keeps its silence test filtering silence the bands have rung out of;
-    // cleared, a rung-down instance lets silence through at a fraction of
-    // the cost. (quorvane-render does the same, so the two stay equal.)
-    std::fill_n(buffers_[PIN_OUTPUT1] + offset, count, 0.0f);
-    std::fill_n(buffers_[PIN_OUTPUT2] + offset, count, 0.0f);
+    // The output buffers keep what the module wrote there last: it never
+    // reads them, and lets silence through once its bands have rung down
+    // whatever stands there.
     for (int32_t pin = 0; pin < kPinCount; ++pin) *pinVariables_[pin] = buffers_[pin];
     record_->processEntry(record_->object, offset, count);
     float* const outputs[2] = {ports_[PORT_OUT_LEFT] != nullptr ? ports_[PORT_OUT_LEFT] + from : nullptr,

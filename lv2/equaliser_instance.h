@@ -22,9 +22,9 @@ namespace qvlv2 {
 class EqualiserInstance {
 public:
     // Frames per process call at most; a run() of more goes in several, each
-    // from the start of the pin buffers. The module's output places are
-    // cleared before every call, so its silence test reads the same there
-    // however a host splits its run() calls, and the bits are the same.
+    // from the start of the pin buffers. The module reads nothing but its
+    // inputs and controls, so the bits are the same however a host splits
+    // its run() calls.
     static constexpr int32_t kChunkFrames = 512;
 
     // Null when the rate is not a usable one or when memory runs out. Each

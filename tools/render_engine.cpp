@@ -128,11 +128,8 @@ void ModuleRunner::processBlock(const float* in1, const float* in2, float* out1,
         current_[change.band] = change.pins;
         fillControls(change.band, static_cast<int>(change.sample - position_), frames);
     }
-    // The module's outputs start cleared, as the LV2 plug-in hands them
-    // over: after sound, what it wrote there last time would keep its
-    // silence test filtering silence the bands have rung out of.
-    std::fill_n(instance.buffer(outputPin_[0]).begin(), frames, 0.0f);
-    std::fill_n(instance.buffer(outputPin_[1]).begin(), frames, 0.0f);
+    // The output buffers keep what the module wrote there last, as in a
+    // host that reuses one buffer per pin: the module never reads them.
     instance.sampleClock = static_cast<int32_t>(position_);
     std::fill(instance.blockStartClock.begin(), instance.blockStartClock.end(), instance.sampleClock);
     instance.process(0, frames);

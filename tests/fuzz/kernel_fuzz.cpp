@@ -2,8 +2,8 @@
 // fuzzer. The input chooses the path (SSE2, AVX or AVX-512), how the pins share
 // buffers, whether NaN and infinite bursts occur, and then every choice of the
 // random scenario the loop tests use: block offsets and counts, silences on
-// one or both sides, tiny and signed zeros, what stands in the output places,
-// control changes between and within blocks. After every block the fast
+// one or both sides, tiny and signed zeros, what stands in the output places
+// (which the loop must never read), control changes between and within blocks. After every block the fast
 // path, the library's sample-by-sample loop and the independent model must
 // agree bit for bit on every buffer word and on the loop state; any
 // difference aborts with where it happened.

@@ -105,9 +105,8 @@ TEST_F(PluginInstanceTest, ActivationStartsFromSilence) {
 }
 
 // After sound the bands ring down to rest within a fraction of a second,
-// and from then on silence goes through untouched: exact zeros out, not the
-// tiny ring the module keeps filtering where its outputs' places still hold
-// what it wrote last time (the plug-in hands it cleared ones).
+// and from then on silence goes through untouched: exact zeros out, though
+// the plug-in leaves the module's own ring standing in its output buffers.
 TEST_F(PluginInstanceTest, SilenceAfterSoundComesToRestAndPassesThrough) {
     constexpr size_t kRate = 48000;
     std::vector<float> input = lv2test::stereoMaterial(kRate / 2, 5);

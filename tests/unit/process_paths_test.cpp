@@ -56,7 +56,7 @@ enum class Loud {
     ControlMovesOnce,
     RunawayBand,
     NaNBurst,
-    RingDown,            // silence after 1000 frames, the output places letting it through
+    RingDown,            // silence after 1000 frames, the module's own output left in its places
     SoundReturns,        // the same, and noise again from frame 20000
     RunawayWhileMoving   // band 3 ran away, and every band's controls move at every poll
 };
@@ -155,8 +155,7 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
         const size_t end = c.kind == Loud::RingDown ? length : static_cast<size_t>(c.offset + kSoundReturns);
         for (size_t i = static_cast<size_t>(c.offset + kSoundStops); i < end; ++i)
             a.pin(PIN_INPUT1)[i] = a.pin(PIN_INPUT2)[i] = 0.0f;
-        if (!c.inPlace)
-            for (int pin : {PIN_OUTPUT1, PIN_OUTPUT2}) std::fill_n(a.pin(pin), length, 0.0f);
+        // The output places keep what stood there: the loop never reads them.
     }
     b.copyContents(a);
     b.attach(*reference);
@@ -192,31 +191,153 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// Every way the tests lay the pins over one another.
+const Sharing kLayouts[] = {
+    {"separate buffers", {}, 0},
+    {"both outputs in place", {{PIN_OUTPUT1, PIN_INPUT1, 0}, {PIN_OUTPUT2, PIN_INPUT2, 0}}, 2},
+    {"Output1 on Freq1", {{PIN_OUTPUT1, controlPin(0, CONTROL_FREQ), 0}}, 1},
+    // A host that swaps the sides in place: a frame's outputs land on
+    // the other side's input, so both must be read before either is
+    // written.
+    {"outputs crossed over the inputs",
+     {{PIN_OUTPUT1, PIN_INPUT2, 0}, {PIN_OUTPUT2, PIN_INPUT1, 0}},
+     2},
+    // Output2's sample stays where both outputs share one buffer.
+    {"both outputs on one buffer", {{PIN_OUTPUT2, PIN_OUTPUT1, 0}}, 1},
+    // Outputs that partly overlap an input: taken sample by sample.
+    {"Output1 one sample past Input1", {{PIN_OUTPUT1, PIN_INPUT1, 1}}, 1},
+    {"Output2 one sample before Input2", {{PIN_OUTPUT2, PIN_INPUT2, -1}}, 1},
+};
+
 class RandomRunsOnEveryPath : public ::testing::TestWithParam<PathName> {};
 
 TEST_P(RandomRunsOnEveryPath, AgreeWithTheDefinitionAndTheModel) {
-    const Sharing layouts[] = {
-        {"separate buffers", {}, 0},
-        {"both outputs in place", {{PIN_OUTPUT1, PIN_INPUT1, 0}, {PIN_OUTPUT2, PIN_INPUT2, 0}}, 2},
-        {"Output1 on Freq1", {{PIN_OUTPUT1, controlPin(0, CONTROL_FREQ), 0}}, 1},
-        // A host that swaps the sides in place: a frame's outputs land on
-        // the other side's input, so both must be read before either is
-        // written.
-        {"outputs crossed over the inputs",
-         {{PIN_OUTPUT1, PIN_INPUT2, 0}, {PIN_OUTPUT2, PIN_INPUT1, 0}},
-         2},
-    };
-    for (const Sharing& layout : layouts)
+    for (const Sharing& layout : kLayouts)
         for (uint64_t seed = 300; seed < 306; ++seed) {
             expectAgreementOnRandomRun(layout, seed, 30, seed % 2 == 0, nullptr, GetParam().path);
             if (HasFatalFailure()) return;
         }
 }
 
+// Every call length from 1 to 300 frames in turn, at random offsets, on the
+// random material, in every layout: each call agrees with the definition and
+// the model on every buffer word and on the loop state.
+TEST_P(RandomRunsOnEveryPath, AgreeAtEveryCallLengthInEveryLayout) {
+    struct Restore {
+        eq::KernelPath saved = eq::kernelPath();
+        ~Restore() { eq::setKernelPath(saved); }
+    } restore;
+    for (const Sharing& layout : kLayouts) {
+        AgreementRun run(layout, ScenarioWriter(900 + static_cast<uint64_t>(&layout - kLayouts), true),
+                         GetParam().path);
+        ASSERT_TRUE(run.valid()) << GetParam().name;
+        for (int32_t count = 1; count <= static_cast<int32_t>(AgreementRun::kLength); ++count)
+            ASSERT_TRUE(run.nextBlock(nullptr, count)) << layout.name << ", " << count << " frames";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, RandomRunsOnEveryPath, ::testing::ValuesIn(kPaths),
                          [](const ::testing::TestParamInfo<PathName>& info) {
                              return std::string(info.param.name);
                          });
+
+// A host that gives each pin one buffer and hands the module back what it
+// wrote there: loud noise, then silence, called at one length throughout.
+// Once the bands have rung down, the silence is skipped on every path
+// whatever the module's own ring left in the output places: the counter and
+// every delay value stand still and the outputs are the silent inputs, bit
+// for bit as the sample-by-sample definition gives them at every call.
+struct HostCall {
+    int32_t frames;
+    bool inPlace;
+};
+
+std::ostream& operator<<(std::ostream& os, const HostCall& c) {
+    return os << c.frames << (c.inPlace ? " frames in place" : " frames");
+}
+
+const HostCall kHostCalls[] = {{1, false},   {8, false},  {32, false},  {64, false}, {256, false},
+                               {1024, false}, {8, true},  {64, true},   {1024, true}};
+
+class SilenceInTheModulesOwnBuffers
+    : public ::testing::TestWithParam<std::tuple<HostCall, PathName>> {};
+
+TEST_P(SilenceInTheModulesOwnBuffers, IsSkippedOnceTheBandsRest) {
+    const HostCall& call = std::get<0>(GetParam());
+    const PathName& path = std::get<1>(GetParam());
+    constexpr int32_t kLoudFrames = 4096;
+    constexpr int32_t kLongestRingFrames = 24000;
+    constexpr int32_t kRestingFrames = 4096;
+    TestModule fast, reference;
+    ASSERT_TRUE(fast.valid() && reference.valid());
+    UsingPath using_(path.path);
+    ASSERT_TRUE(using_.usable()) << path.name;
+    const size_t length = static_cast<size_t>(call.frames);
+    PinArena a(length), b(length);
+    for (PinArena* arena : {&a, &b}) {
+        if (call.inPlace) {
+            arena->share(PIN_OUTPUT1, PIN_INPUT1);
+            arena->share(PIN_OUTPUT2, PIN_INPUT2);
+        }
+        fillActiveControls(*arena);
+    }
+    a.attach(*fast);
+    b.attach(*reference);
+    Rng rng(static_cast<uint64_t>(call.frames) * 7 + call.inPlace);
+    auto oneCall = [&](bool loud) {
+        if (loud) {
+            fillNoise(a, PIN_INPUT1, rng, 1.0f);
+            fillNoise(a, PIN_INPUT2, rng, 1.0f);
+        } else {
+            a.fill(PIN_INPUT1, 0.0f);
+            a.fill(PIN_INPUT2, -0.0f);
+        }
+        for (int pin : {PIN_INPUT1, PIN_INPUT2})
+            std::copy_n(a.pin(pin), length, b.pin(pin));
+        fast.process(0, call.frames);
+        reference.processSampleBySample(0, call.frames);
+    };
+    for (int32_t frame = 0; frame < kLoudFrames; frame += call.frames) oneCall(true);
+    ASSERT_TRUE(sameSamples(a.storage(), b.storage()));
+    ASSERT_TRUE(sameState(stateOf(*fast), stateOf(*reference)));
+    // The module's own output stands in the output places, not zero.
+    if (!call.inPlace) {
+        ASSERT_NE(a.pin(PIN_OUTPUT1)[length - 1], 0.0f);
+    }
+
+    int32_t silentFrames = 0;
+    while (!eq::filtersAtRest(*fast) && silentFrames < kLongestRingFrames) {
+        oneCall(false);
+        silentFrames += call.frames;
+        ASSERT_TRUE(sameSamples(a.storage(), b.storage())) << "after " << silentFrames << " silent frames";
+        ASSERT_TRUE(sameState(stateOf(*fast), stateOf(*reference))) << "after " << silentFrames;
+    }
+    ASSERT_TRUE(eq::filtersAtRest(*fast)) << "still ringing after " << silentFrames << " frames";
+
+    const LoopState atRest = stateOf(*fast);
+    for (int32_t frame = 0; frame < kRestingFrames; frame += call.frames) {
+        oneCall(false);
+        ASSERT_TRUE(sameSamples(a.storage(), b.storage()));
+        ASSERT_TRUE(sameState(stateOf(*fast), stateOf(*reference)));
+        LoopState expected = atRest;
+        expected.leftSample = 0.0f;
+        expected.rightSample = -0.0f;
+        ASSERT_TRUE(sameState(stateOf(*fast), expected)) << "silence through resting bands was filtered";
+        for (size_t i = 0; i < length; ++i) {
+            ASSERT_TRUE(sameBits(a.pin(PIN_OUTPUT1)[i], 0.0f)) << i;
+            ASSERT_TRUE(sameBits(a.pin(PIN_OUTPUT2)[i], -0.0f)) << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HostBuffers, SilenceInTheModulesOwnBuffers,
+    ::testing::Combine(::testing::ValuesIn(kHostCalls), ::testing::ValuesIn(kPaths)),
+    [](const ::testing::TestParamInfo<std::tuple<HostCall, PathName>>& info) {
+        const HostCall& c = std::get<0>(info.param);
+        return std::string(std::get<1>(info.param).name) + "_" + std::to_string(c.frames) +
+               (c.inPlace ? "_in_place" : "_frames");
+    });
 
 // QUORVANE_KERNEL picks a path at open: "sse2" and "avx" step down from the
 // best the processor has, never up to a path it has not; anything else (or
