@@ -77,12 +77,18 @@ public:
         return values;
     }
 
-    // The label of the group the port with this symbol belongs to; empty
-    // when it has none.
-    std::string groupLabel(const std::string& symbol) {
+    // The port with this symbol, or null.
+    const LilvPort* portBySymbol(const std::string& symbol) {
         LilvNode* name = lilv_new_string(world_, symbol.c_str());
         const LilvPort* port = lilv_plugin_get_port_by_symbol(plugin_, name);
         lilv_node_free(name);
+        return port;
+    }
+
+    // The label of the group the port with this symbol belongs to; empty
+    // when it has none.
+    std::string groupLabel(const std::string& symbol) {
+        const LilvPort* port = portBySymbol(symbol);
         if (port == nullptr) return "";
         LilvNode* groupProperty = lilv_new_uri(world_, "http://lv2plug.in/ns/ext/port-groups#group");
         LilvNode* labelProperty = lilv_new_uri(world_, "http://www.w3.org/2000/01/rdf-schema#label");
@@ -103,9 +109,7 @@ public:
     // unit's URI when the symbol is not in the bundle, as for LV2's own
     // units), and whether it is logarithmic; empty when it has no unit.
     std::string unitSymbol(const std::string& symbol, bool* logarithmic) {
-        LilvNode* name = lilv_new_string(world_, symbol.c_str());
-        const LilvPort* port = lilv_plugin_get_port_by_symbol(plugin_, name);
-        lilv_node_free(name);
+        const LilvPort* port = portBySymbol(symbol);
         if (port == nullptr) return "";
         LilvNode* unitProperty = lilv_new_uri(world_, "http://lv2plug.in/ns/extensions/units#unit");
         LilvNode* symbolProperty = lilv_new_uri(world_, "http://lv2plug.in/ns/extensions/units#symbol");
