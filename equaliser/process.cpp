@@ -83,32 +83,18 @@ bool outputsOverlapCleanly(float* const* positions, int32_t sampleCount) {
     return _mm_movemask_epi8(partly) == 0;
 }
 
-// The two buffers of `frames` samples from `a` and `b` are one or lie apart.
-inline bool oneOrApart(const float* a, const float* b, int32_t frames) {
-    const uintptr_t reach = static_cast<uintptr_t>(frames) * sizeof(float) - 1;
-    const uintptr_t distance = reinterpret_cast<uintptr_t>(a) - reinterpret_cast<uintptr_t>(b) + reach;
-    return a == b || distance >= 2 * reach + 1;
-}
-
 // Silence through bands at rest from the call's first frame: each frame's
 // zero inputs go to its outputs, Output1 first, both read before either is
-// written (an output may lie on the other side's input). A skipped frame
-// reads no control, so only the inputs' and outputs' buffers need to lie
-// apart or be one for frames to go several at a time. Returns how many
-// frames it passed; the rest of the call, if any, starts with a frame to be
-// filtered. A rung-down instance in a host's silent patch spends its calls
-// here, so they cost little more than the copy, however short.
+// written (an output may lie on the other side's input). Only for buffers
+// laid out as the block kernel takes them (outputsOverlapCleanly), so frames
+// may go several at a time. Returns how many frames it passed; the rest of
+// the call, if any, starts with a frame to be filtered. A rung-down instance
+// in a host's silent patch spends its calls here, so they cost little more
+// than the copy, however short.
 int32_t passSilenceAtRest(Module& m, float* const* positions, int32_t sampleCount) {
     const CallPositions at(positions);
-    // Music costs one look at the first frame here. (Calls too long for
-    // the byte counts below never reach a host; the loop takes them.)
-    if (!isZero(at.input1[0]) || !isZero(at.input2[0]) || sampleCount >= (1 << 29)) return 0;
-    const bool laidOut = oneOrApart(at.output1, at.input1, sampleCount) &&
-                         oneOrApart(at.output1, at.input2, sampleCount) &&
-                         oneOrApart(at.output2, at.input1, sampleCount) &&
-                         oneOrApart(at.output2, at.input2, sampleCount) &&
-                         oneOrApart(at.output1, at.output2, sampleCount);
-    if (!laidOut || !filtersAtRest(m)) return 0;
+    // Music costs one look at the first frame here.
+    if (!isZero(at.input1[0]) || !isZero(at.input2[0]) || !filtersAtRest(m)) return 0;
     SilentFrame last{0.0f, 0.0f};
     int32_t n = kernelPath() != KernelPath::Sse2
                     ? passSilenceAvx(at.input1, at.input2, at.output1, at.output2, sampleCount, last)
@@ -132,14 +118,15 @@ void process(SEModule_base* object, int32_t bufferOffset, int32_t sampleCount) {
     if (sampleCount <= 0) return;
     float* positions[kPinCount];
     for (int pin = 0; pin < kPinCount; ++pin) positions[pin] = m.pins[pin] + bufferOffset;
+    if (!eq::outputsOverlapCleanly(positions, sampleCount)) {
+        eq::processSampleBySample(m, positions, sampleCount);
+        return;
+    }
     // Skipped frames move every position by one, the controls' too; the
-    // frames after them are a call of their own.
+    // frames after them are a call of their own, on parts of the buffers
+    // just checked, which lie as cleanly.
     const int32_t skipped = eq::passSilenceAtRest(m, positions, sampleCount);
     if (skipped == sampleCount) return;
     for (int pin = 0; pin < kPinCount; ++pin) positions[pin] += skipped;
-    const int32_t rest = sampleCount - skipped;
-    if (eq::outputsOverlapCleanly(positions, rest))
-        eq::processPaired(m, positions, rest);
-    else
-        eq::processSampleBySample(m, positions, rest);
+    eq::processPaired(m, positions, sampleCount - skipped);
 }
