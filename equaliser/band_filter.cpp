@@ -207,14 +207,6 @@ bool delayValuesWithin(const BandFilter& f, double limit) {
     return true;
 }
 
-bool delayValuesAtRest(const BandFilter& f, double restBound) {
-    const double values[] = {f.leftY1,  f.leftY2,  f.leftX1,  f.leftX2,
-                             f.rightY1, f.rightY2, f.rightX1, f.rightX2};
-    for (double v : values)
-        if (!(std::fabs(v) < restBound)) return false;
-    return true;
-}
-
 bool coefficientsFinite(const BandFilter& f) {
     return std::isfinite(f.b0) && std::isfinite(f.b1) && std::isfinite(f.b2) &&
            std::isfinite(f.a1) && std::isfinite(f.a2);

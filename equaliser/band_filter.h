@@ -71,8 +71,5 @@ void designBand(BandFilter* filter, int32_t type, float freqHz, float width, flo
 
 // True when every delay value lies within +-limit (a NaN does not).
 bool delayValuesWithin(const BandFilter& filter, double limit);
-// True when every delay value is smaller in magnitude than `restBound` (a
-// NaN is not): the band is at rest, and a silent frame may pass it by.
-bool delayValuesAtRest(const BandFilter& filter, double restBound);
 bool coefficientsFinite(const BandFilter& filter);
 void clearDelayValues(BandFilter& filter);
