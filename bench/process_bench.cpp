@@ -25,7 +25,6 @@
 #include "bench/silence_cases.h"
 #include "bench/steady_steps.h"
 #include "equaliser/kernel_path.h"
-#include "equaliser/loud_pipeline.h"
 #include "equaliser/module.h"
 #include "equaliser/process_steps.h"
 
@@ -455,7 +454,7 @@ void BM_SteadyStepsAlone(benchmark::State& state) {
         benchmark::DoNotOptimize(done);
         benchmark::ClobberMemory();
     }
-    reportFrames(state, steady::Steps::kFrames);
+    reportFrames(state, steady::Steps::kSteps);
 }
 
 BENCHMARK(BM_Process)->Args({256, 0})->Args({1024, 0})->Args({1024, 1});
@@ -551,7 +550,7 @@ int main(int argc, char** argv) {
     if (t.count("BM_SteadyStepsAlone") && plainFor(1024, 0) > 0.0)
         std::printf("floors, %s path: the steady steps alone %.2f ns per frame (%.3f of plain); one band's"
                     " recursion a frame %.2f (%.3f)\n",
-                    path, t["BM_SteadyStepsAlone"] / steady::Steps::kFrames, t["BM_SteadyStepsAlone"] / steady::Steps::kFrames * 1024.0 / plainFor(1024, 0),
+                    path, t["BM_SteadyStepsAlone"] / steady::Steps::kSteps, t["BM_SteadyStepsAlone"] / steady::Steps::kSteps * 1024.0 / plainFor(1024, 0),
                     t["BM_PlainCascade/1024/0/1"] / 1024.0 / kBandCount,
                     t["BM_PlainCascade/1024/0/1"] / kBandCount / plainFor(1024, 0));
     if (t.count("BM_Process/1024/0") && plainFor(1024, 0) > 0.0)

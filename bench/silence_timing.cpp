@@ -134,7 +134,7 @@ class Steps : public Subject {
 public:
     Steps() : steps_(designedSteps()) {}
     void call(size_t) override {
-        for (int32_t done = 0; done < kBlockSize; done += steady::Steps::kFrames) sink_ += steps_.run();
+        for (int32_t done = 0; done < kBlockSize; done += steady::Steps::kSteps) sink_ += steps_.run();
     }
 
 private:

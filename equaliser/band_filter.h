@@ -33,9 +33,11 @@ struct BandFilter {
     // Coefficients, already divided by a0:
     // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2.
     double b0, b1, b2, a1, a2;
-    // Delay values: previous output, the one before, previous input, the one before.
-    double leftY1, leftY2, leftX1, leftX2;
-    double rightY1, rightY2, rightX1, rightX2;
+    // Delay values: previous output, the one before, previous input, the one
+    // before; each with its left and right side by side, as the block kernel
+    // takes them.
+    double leftY1, rightY1, leftY2, rightY2;
+    double leftX1, rightX1, leftX2, rightX2;
     int32_t type;
     // 2*pi / the sample rate of the instance the band belongs to: the design
     // turns Hz into radians per sample with it. Each instance keeps its own,

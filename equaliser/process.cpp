@@ -4,7 +4,7 @@
 #include <initializer_list>
 
 #include "equaliser/kernel_path.h"
-#include "equaliser/paired_kernel.h"
+#include "equaliser/block_kernel.h"
 #include "equaliser/process_steps.h"
 #include "equaliser/silence_pass.h"
 
@@ -128,5 +128,5 @@ void process(SEModule_base* object, int32_t bufferOffset, int32_t sampleCount) {
     const int32_t skipped = eq::passSilenceAtRest(m, positions, sampleCount);
     if (skipped == sampleCount) return;
     for (int pin = 0; pin < kPinCount; ++pin) positions[pin] += skipped;
-    eq::processPaired(m, positions, sampleCount - skipped);
+    eq::processBlock(m, positions, sampleCount - skipped);
 }

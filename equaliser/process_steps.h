@@ -46,22 +46,6 @@ inline Treatment decide(float left, float right) {
     return leftZero != rightZero ? Treatment::FlushAndFilter : Treatment::Skip;
 }
 
-// What decide() asks of four frames, one bit each (bit j for frame j): which
-// are flushed or skipped (an input is zero) and which may be skipped (both
-// are).
-struct FourFrames {
-    int flush;
-    int skip;
-};
-
-inline FourFrames decideFour(const float* left, const float* right) {
-    const __m128 zero = _mm_setzero_ps();
-    const __m128 leftZero = _mm_cmpeq_ps(_mm_loadu_ps(left), zero);
-    const __m128 rightZero = _mm_cmpeq_ps(_mm_loadu_ps(right), zero);
-    return {_mm_movemask_ps(_mm_or_ps(leftZero, rightZero)),
-            _mm_movemask_ps(_mm_and_ps(leftZero, rightZero))};
-}
-
 // Every delay value of every band, on both chains, is smaller in magnitude
 // than the flush's offset (1e-21), the reach of the flush itself: what a
 // silent frame through such bands would give lies some 400 dB below full

@@ -161,26 +161,6 @@ TEST_P(SilenceDecision, ChoosesTheTreatmentFromTheInputsAndRestAlone) {
     }
 }
 
-// The four-frame decision asks the very same of each frame as decide(),
-// whichever rows of the table stand beside it.
-TEST(SilenceDecisionFourAtATime, AsksWhatEachFrameAsksAlone) {
-    constexpr size_t rows = sizeof kSilenceCases / sizeof kSilenceCases[0];
-    for (size_t first = 0; first < rows; ++first)
-        for (size_t stride : {1u, 3u, 7u}) {
-            float left[4], right[4];
-            for (size_t j = 0; j < 4; ++j) {
-                const SilenceCase& c = kSilenceCases[(first + stride * j) % rows];
-                left[j] = c.left, right[j] = c.right;
-            }
-            const eq::FourFrames asked = eq::decideFour(left, right);
-            for (int j = 0; j < 4; ++j) {
-                const eq::Treatment alone = eq::decide(left[j], right[j]);
-                EXPECT_EQ((asked.flush >> j) & 1, alone != eq::Treatment::Filter) << first << " " << j;
-                EXPECT_EQ((asked.skip >> j) & 1, alone == eq::Treatment::Skip) << first << " " << j;
-            }
-        }
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Samples, SilenceDecision,
     ::testing::Combine(::testing::ValuesIn(kSilenceCases), ::testing::ValuesIn(kDelayCases)),

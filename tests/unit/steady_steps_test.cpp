@@ -1,7 +1,7 @@
 // The benchmarks' floor (bench/steady_steps.h) times the loop's real work:
-// on every path the steady steps alone take every step of the chunk and
+// on every path the steady steps alone take every step of the segment and
 // compute the bits of five sections in turn with the float between bands,
-// and run after run on the same lines they stay loud (no decay into
+// and run after run on the same frames they stay loud (no decay into
 // denormals, no growth into infinities that would time other arithmetic).
 #include <gtest/gtest.h>
 
@@ -41,61 +41,57 @@ struct Bands {
     const BandFilter* pointers[kBandCount];
 };
 
-// Band 5's outputs of one chunk, worked out band by band on the lines the
-// steps start from: band k at step u reads its line at u + 2, u + 1 and u
-// and leaves its output, through float, at u + 6 of the next band's line.
-std::vector<float> modelStage(const Bands& bands, const eq::PipelineLanes& start) {
-    std::vector<float> stage(2 * eq::kChunk);
+// Band 5's outputs of one run from silent bands, worked out band by band:
+// at step t band k takes frame t - kSkew k, band 1 from the segment's frames
+// and every other band the output, through float, the band before it gave
+// kSkew steps earlier (zero before the run's first step).
+std::vector<float> modelOutputs(const Bands& bands, const eq::Segment& start) {
+    constexpr int32_t first = eq::kLag, end = steady::Steps::kFrames;
+    std::vector<float> outs(2 * end, 0.0f);
     for (int lane = 0; lane < 2; ++lane) {
-        std::vector<std::vector<double>> lines(kBandCount, std::vector<double>(eq::kSignalLength));
-        for (int k = 0; k < kBandCount; ++k)
-            for (int32_t i = 0; i < eq::kSignalLength; ++i)
-                lines[k][i] = reinterpret_cast<const double*>(&eq::line(start, k, i))[lane];
-        double y1[kBandCount] = {}, y2[kBandCount] = {};
-        for (int32_t u = 0; u < eq::kChunk; ++u)
+        std::vector<std::vector<double>> given(kBandCount, std::vector<double>(end, 0.0));
+        double x1[kBandCount] = {}, x2[kBandCount] = {}, y1[kBandCount] = {}, y2[kBandCount] = {};
+        for (int32_t t = first; t < end; ++t)
             for (int k = 0; k < kBandCount; ++k) {
                 const BandFilter& f = bands.filters[k];
-                const double y = f.b0 * lines[k][u + 2] + f.b1 * lines[k][u + 1] + f.b2 * lines[k][u] -
-                                 f.a1 * y1[k] - f.a2 * y2[k];
-                y2[k] = y1[k];
-                y1[k] = y;
-                if (k + 1 < kBandCount)
-                    lines[k + 1][u + eq::kHistory + eq::kSkew] = static_cast<float>(y);
-                else
-                    stage[2 * u + lane] = static_cast<float>(y);
+                const int32_t from = t - eq::kSkew;
+                const double x = k == 0 ? start.frames[2 * t + lane] : from >= first ? given[k - 1][from] : 0.0;
+                const double y = f.b0 * x + f.b1 * x1[k] + f.b2 * x2[k] - f.a1 * y1[k] - f.a2 * y2[k];
+                x2[k] = x1[k], x1[k] = x, y2[k] = y1[k], y1[k] = y;
+                given[k][t] = static_cast<float>(y);
+                if (k == kBandCount - 1) outs[2 * t + lane] = static_cast<float>(y);
             }
     }
-    return stage;
+    return outs;
 }
 
-TEST(SteadyStepsFloor, EveryPathTakesTheWholeChunkWithTheCascadesBits) {
+TEST(SteadyStepsFloor, EveryPathTakesTheWholeSegmentWithTheCascadesBits) {
     const Bands bands;
     for (eq::KernelPath path : kPaths) {
         if (!eq::pathAvailable(path)) continue;
         SCOPED_TRACE(eq::pathName(path));
         steady::Steps steps(bands.pointers, path);
-        const std::vector<float> expected = modelStage(bands, steps.lanes());
+        const std::vector<float> expected = modelOutputs(bands, steps.segment());
         ASSERT_EQ(steps.run(), steady::Steps::kFrames);
-        for (int32_t i = 0; i < 2 * eq::kChunk; ++i)
-            ASSERT_EQ(bitsOf(steps.lanes().stage[i]), bitsOf(expected[i]))
-                << "stage word " << i;
+        for (int32_t i = 2 * eq::kLag; i < 2 * steady::Steps::kFrames; ++i)
+            ASSERT_EQ(bitsOf(steps.segment().outs[i]), bitsOf(expected[i])) << "output word " << i;
     }
 }
 
-TEST(SteadyStepsFloor, RunAfterRunOnTheSameLinesStaysLoud) {
+TEST(SteadyStepsFloor, RunAfterRunOnTheSameFramesStaysLoud) {
     const Bands bands;
     for (eq::KernelPath path : kPaths) {
         if (!eq::pathAvailable(path)) continue;
         SCOPED_TRACE(eq::pathName(path));
         steady::Steps steps(bands.pointers, path);
         for (int run = 0; run < 2000; ++run) ASSERT_EQ(steps.run(), steady::Steps::kFrames) << "run " << run;
-        // Band 5's last frames: the same chunk of noise replayed settles
-        // into a periodic response (about 70 in magnitude with these bands,
-        // the chunk's restarts being steps), neither dying away nor growing.
+        // Band 5's last frames: the same noise replayed settles into a
+        // periodic response, neither dying away nor growing.
+        const float* outs = steps.segment().outs;
         float loudest = 0.0f;
-        for (int32_t i = 2 * (eq::kChunk - 32); i < 2 * eq::kChunk; ++i) {
-            ASSERT_TRUE(std::isfinite(steps.lanes().stage[i]));
-            loudest = std::fmax(loudest, std::fabs(steps.lanes().stage[i]));
+        for (int32_t i = 2 * (steady::Steps::kFrames - 32); i < 2 * steady::Steps::kFrames; ++i) {
+            ASSERT_TRUE(std::isfinite(outs[i]));
+            loudest = std::fmax(loudest, std::fabs(outs[i]));
         }
         EXPECT_GT(loudest, 0.1f);
         EXPECT_LT(loudest, 1000.0f);

@@ -1,0 +1,270 @@
+// GCC 12's AVX-512 headers leave the unused upper lanes of a widening cast
+// undefined on purpose, and warn about it where they are inlined.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include "equaliser/block_kernel.h"
+
+#include <emmintrin.h>
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "equaliser/kernel_path.h"
+#include "equaliser/lane_state.h"
+#include "equaliser/lane_types.h"
+#include "equaliser/process_steps.h"
+#include "equaliser/segment_kernel.h"
+#include "equaliser/silence_pass.h"
+
+namespace eq {
+
+namespace {
+
+// Calls shorter than this go frame by frame: a segment's filling and
+// draining would cost more than the skew gains.
+constexpr int32_t kShortestSegment = 3;
+
+constexpr unsigned kUsedLanes = (1u << (2 * kBandCount)) - 1;
+
+// One bit a lane whose delay values are not all below the rest bound.
+template <class L>
+QV_KERNEL_INLINE unsigned ringingLanes(const LaneState& s) {
+    constexpr int W = L::kWidth;
+    const typename L::V bound = L::set1(denormalOffset);
+    unsigned ringing = 0;
+#pragma GCC unroll 8
+    for (int first = 0; first < 2 * kBandCount; first += W)
+        ringing |= (L::notBelow(L::load(s.x1 + first), bound) | L::notBelow(L::load(s.x2 + first), bound) |
+                    L::notBelow(L::load(s.y1 + first), bound) | L::notBelow(L::load(s.y2 + first), bound))
+                   << first;
+    return ringing & kUsedLanes;
+}
+
+// Band k's four delay values within the runaway bound, on both sides (a NaN
+// is not), and its controls as its last poll took them: its poll would
+// change nothing.
+bool pollChangesNothing(const Segment& g, int k, int32_t controlIndex) {
+    const LaneState& s = g.state;
+    for (const double* values : {s.x1, s.x2, s.y1, s.y2})
+        for (int lane = 2 * k; lane < 2 * k + 2; ++lane)
+            if (!(values[lane] <= kMaxDelayMagnitude && values[lane] >= -kMaxDelayMagnitude)) return false;
+    return controlsAsCached(*g.module, k, g.controls, controlIndex);
+}
+
+// The poll on a frame the bands take one after another.
+void pollAllBands(Segment& g, int32_t controlIndex) {
+    for (int k = 0; k < kBandCount; ++k) {
+        if (pollChangesNothing(g, k, controlIndex)) continue;
+        BandFilter& band = *g.module->bands[k];
+        scatterBand(g.state, k, band);
+        pollBand(*g.module, k, g.controls, controlIndex);
+        gatherBand(g.state, k, band);
+    }
+}
+
+// One frame through the five bands one after another, two lanes at a time;
+// flushed first where an input is zero. Returns the outputs.
+__m128 cascadeFrame(LaneState& s, float left, float right) {
+    using L = Sse2Lanes;
+    const bool flush = isZero(left) || isZero(right);
+    const __m128d offset = _mm_set1_pd(denormalOffset);
+    __m128d x = _mm_cvtps_pd(_mm_setr_ps(left, right, 0.0f, 0.0f));
+    __m128 out = _mm_setzero_ps();
+    for (int lane = 0; lane < 2 * kBandCount; lane += 2) {
+        __m128d x1 = L::load(s.x1 + lane), x2 = L::load(s.x2 + lane);
+        __m128d y1 = L::load(s.y1 + lane), y2 = L::load(s.y2 + lane);
+        if (flush) {
+            x1 = flushed<L>(x1, offset), x2 = flushed<L>(x2, offset);
+            y1 = flushed<L>(y1, offset), y2 = flushed<L>(y2, offset);
+        }
+        const __m128d y = section<L>(L::load(s.b0 + lane), L::load(s.b1 + lane), L::load(s.b2 + lane),
+                                     L::load(s.a1 + lane), L::load(s.a2 + lane), x, x1, x2, y1, y2);
+        L::store(s.x2 + lane, x1), L::store(s.x1 + lane, x);
+        L::store(s.y2 + lane, y1), L::store(s.y1 + lane, y);
+        x = L::throughFloat(y, out);
+    }
+    return out;
+}
+
+// Band 1's inputs as doubles, what each frame's zeros ask for, and the steps
+// at which something besides the sections happens.
+void stageSegment(Segment& g, const float* in1, const float* in2, int32_t n, int32_t counter,
+                  int32_t controlIndex) {
+    g.n = n;
+    g.firstPoll = kPollInterval - counter;
+    g.controlIndex = controlIndex;
+    int32_t f = 0;
+    const __m128 zero = _mm_setzero_ps();
+    for (; f + 4 <= n; f += 4) {
+        const __m128 left = _mm_loadu_ps(in1 + f), right = _mm_loadu_ps(in2 + f);
+        const __m128 low = _mm_unpacklo_ps(left, right), high = _mm_unpackhi_ps(left, right);
+        _mm_store_pd(g.frames + 2 * f, _mm_cvtps_pd(low));
+        _mm_store_pd(g.frames + 2 * f + 2, _mm_cvtps_pd(_mm_movehl_ps(low, low)));
+        _mm_store_pd(g.frames + 2 * f + 4, _mm_cvtps_pd(high));
+        _mm_store_pd(g.frames + 2 * f + 6, _mm_cvtps_pd(_mm_movehl_ps(high, high)));
+        const __m128 leftZero = _mm_cmpeq_ps(left, zero), rightZero = _mm_cmpeq_ps(right, zero);
+        const int some = _mm_movemask_ps(_mm_or_ps(leftZero, rightZero));
+        const int both = _mm_movemask_ps(_mm_and_ps(leftZero, rightZero));
+        for (int j = 0; j < 4; ++j)
+            g.zeros[kLag + f + j] = static_cast<uint8_t>(((some >> j) & 1) | (((both >> j) & 1) << 1));
+    }
+    for (; f < n; ++f) {
+        g.frames[2 * f] = in1[f], g.frames[2 * f + 1] = in2[f];
+        const bool leftZero = isZero(in1[f]), rightZero = isZero(in2[f]);
+        g.zeros[kLag + f] = static_cast<uint8_t>((leftZero || rightZero ? kFrameFlushes : 0) |
+                                                 (leftZero && rightZero ? kFrameMaySkip : 0));
+    }
+    for (int32_t j = 0; j < kLag; ++j) {
+        g.frames[2 * (n + j)] = g.frames[2 * (n + j) + 1] = 0.0;
+        g.zeros[j] = g.zeros[kLag + n + j] = 0;
+    }
+    for (int32_t t = 0; t < n + kLag; ++t) {
+        unsigned events = g.zeros[t + kLag] & kFrameMaySkip;  // band 1's frame
+        for (int k = 0; k < kBandCount; ++k) events |= g.zeros[t + kLag - kSkew * k] & kFrameFlushes;
+        g.events[t] = static_cast<uint8_t>(events);
+    }
+    for (int32_t poll = g.firstPoll; poll < n; poll += kPollInterval)
+        for (int k = 0; k < kBandCount; ++k) {
+            g.events[poll + kSkew * k] |= kStepPolls;
+            g.pollingBand[poll + kSkew * k] = static_cast<uint8_t>(k);
+        }
+    for (double* recent : g.recent)
+        for (int lane = 0; lane < kLanes; lane += 2) _mm_store_pd(recent + lane, _mm_setzero_pd());
+}
+
+// The segment's outputs to the host's buffers: Output1 before Output2, so
+// that where both share one buffer Output2's sample stays, as when every
+// frame is written in turn.
+void giveOut(const Segment& g, float* out1, float* out2, int32_t n) {
+    const float* outs = g.outs + 2 * kLag;
+    int32_t f = 0;
+    for (; f + 4 <= n; f += 4) {
+        const __m128 low = _mm_load_ps(outs + 2 * f), high = _mm_load_ps(outs + 2 * f + 4);
+        _mm_storeu_ps(out1 + f, _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(out2 + f, _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    for (; f < n; ++f) out1[f] = outs[2 * f], out2[f] = outs[2 * f + 1];
+}
+
+template <class L>
+QV_KERNEL_INLINE void processBlockWith(Module& m, float* const* positions, int32_t count) {
+    const CallPositions at(positions);
+    Segment g;
+    g.module = &m;
+    g.controls = at.controls;
+    gather(g.state, m);
+    int32_t counter = m.pollCounter;
+    int32_t controlIndex = 0;
+    float lastLeft = m.leftSample, lastRight = m.rightSample;
+
+    // An output laid on a control pin is read by a later poll as the frames
+    // before it left it: such a layout ends its segments at polls, where
+    // every frame before is written out.
+    bool outputsOnControls = false;
+    for (int c = 0; c < 4 * kBandCount; ++c)
+        outputsOnControls = outputsOnControls || at.controls[c] == at.output1 || at.controls[c] == at.output2;
+
+    int32_t i = 0;
+    while (i < count) {
+        const float left = at.input1[i], right = at.input2[i];
+        const unsigned ringing = isZero(left) && isZero(right) ? ringingLanes<L>(g.state) : ~0u;
+        if (ringing == 0) {
+            // Silence through bands at rest: the inputs go through as they are.
+            SilentFrame last{left, right};
+            int32_t n = L::kWidth >= 4 ? passSilenceAvx(at.input1 + i, at.input2 + i, at.output1 + i,
+                                                        at.output2 + i, count - i, last)
+                                       : passSilenceSse2(at.input1 + i, at.input2 + i, at.output1 + i,
+                                                         at.output2 + i, count - i, last);
+            for (; i + n < count && isZero(at.input1[i + n]) && isZero(at.input2[i + n]); ++n) {
+                last = {at.input1[i + n], at.input2[i + n]};
+                at.output1[i + n] = last.left;
+                at.output2[i + n] = last.right;
+            }
+            lastLeft = last.left, lastRight = last.right;
+            controlIndex += n;
+            i += n;
+            continue;
+        }
+        // A silence band 1 has rung out of, while a later band still rings:
+        // the segment would stop again at the next frame.
+        if ((ringing & 3) == 0 || count - i < kShortestSegment) {
+            if (counter == kPollInterval) {
+                pollAllBands(g, controlIndex);
+                controlIndex += kPollInterval;
+                counter = 0;
+            }
+            ++counter;
+            const __m128 out = cascadeFrame(g.state, left, right);
+            lastLeft = _mm_cvtss_f32(out);
+            lastRight = _mm_cvtss_f32(_mm_shuffle_ps(out, out, _MM_SHUFFLE(1, 1, 1, 1)));
+            at.output1[i] = lastLeft;
+            at.output2[i] = lastRight;
+            ++i;
+            continue;
+        }
+        int32_t n = count - i < kMaxSegment ? count - i : kMaxSegment;
+        if (outputsOnControls) {
+            const int32_t toPoll = counter == kPollInterval ? kPollInterval : kPollInterval - counter;
+            n = n < toPoll ? n : toPoll;
+        }
+        stageSegment(g, at.input1 + i, at.input2 + i, n, counter, controlIndex);
+        n = runSegment<L>(g);
+        giveOut(g, at.output1 + i, at.output2 + i, n);
+        const int32_t polls = n > g.firstPoll ? (n - g.firstPoll + kPollInterval - 1) / kPollInterval : 0;
+        counter = polls > 0 ? n - (g.firstPoll + kPollInterval * (polls - 1)) : counter + n;
+        controlIndex += kPollInterval * polls;
+        lastLeft = g.outs[2 * (kLag + n - 1)], lastRight = g.outs[2 * (kLag + n - 1) + 1];
+        i += n;
+    }
+    scatter(g.state, m);
+    m.pollCounter = counter;
+    m.leftSample = lastLeft;
+    m.rightSample = lastRight;
+    L::leave();
+}
+
+void processBlockSse2(Module& m, float* const* positions, int32_t count) {
+    processBlockWith<Sse2Lanes>(m, positions, count);
+}
+
+QV_TARGET_AVX void processBlockAvx(Module& m, float* const* positions, int32_t count) {
+    processBlockWith<AvxLanes>(m, positions, count);
+}
+
+QV_TARGET_AVX512 void processBlockAvx512(Module& m, float* const* positions, int32_t count) {
+    processBlockWith<Avx512Lanes>(m, positions, count);
+}
+
+int32_t steadyStepsSse2(Segment& g) { return runSteps<Sse2Lanes, false>(g, kLag, -1).t; }
+QV_TARGET_AVX int32_t steadyStepsAvx(Segment& g) {
+    const int32_t end = runSteps<AvxLanes, false>(g, kLag, -1).t;
+    AvxLanes::leave();
+    return end;
+}
+QV_TARGET_AVX512 int32_t steadyStepsAvx512(Segment& g) {
+    const int32_t end = runSteps<Avx512Lanes, false>(g, kLag, -1).t;
+    Avx512Lanes::leave();
+    return end;
+}
+
+}  // namespace
+
+int32_t runSteadySteps(Segment& g, KernelPath path) {
+    return path == KernelPath::Avx512 ? steadyStepsAvx512(g)
+           : path == KernelPath::Avx  ? steadyStepsAvx(g)
+                                      : steadyStepsSse2(g);
+}
+
+void processBlock(Module& m, float* const* positions, int32_t count) {
+    switch (kernelPath()) {
+        case KernelPath::Avx512:
+            return processBlockAvx512(m, positions, count);
+        case KernelPath::Avx:
+            return processBlockAvx(m, positions, count);
+        case KernelPath::Sse2:
+            break;
+    }
+    processBlockSse2(m, positions, count);
+}
+
+}  // namespace eq
