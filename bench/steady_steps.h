@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "bench/silence_cases.h"
 #include "equaliser/band_filter.h"
@@ -31,8 +32,8 @@ public:
         std::memset(&g, 0, sizeof g);
         for (int k = 0; k < kBandCount; ++k) eq::gatherBand(g.state, k, *bands[k]);
         // Band 1's inputs: loud noise, the same every run.
-        const auto noise = silence::noise(2 * kFrames, 0.5f, 3);
-        for (int32_t i = 0; i < 2 * kFrames; ++i) g.frames[i] = noise[i];
+        g.in1 = left_.data();
+        g.in2 = right_.data();
         g.n = kFrames;
         g.firstPoll = 2 * eq::kMaxSegment;  // no poll
     }
@@ -47,6 +48,8 @@ public:
     const eq::Segment& segment() const { return *segment_; }
 
 private:
+    const std::vector<float> left_ = silence::noise(kFrames, 0.5f, 3);
+    const std::vector<float> right_ = silence::noise(kFrames, 0.5f, 4);
     std::unique_ptr<eq::Segment> segment_;
     eq::KernelPath path_;
 };

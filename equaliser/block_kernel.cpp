@@ -7,6 +7,7 @@
 #include <emmintrin.h>
 
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 
 #include "equaliser/kernel_path.h"
@@ -24,20 +25,24 @@ namespace {
 // draining would cost more than the skew gains.
 constexpr int32_t kShortestSegment = 3;
 
-constexpr unsigned kUsedLanes = (1u << (2 * kBandCount)) - 1;
-
-// One bit a lane whose delay values are not all below the rest bound.
+// One bit a lane (bit 2k and 2k + 1 for band k) whose delay values are not
+// all below the rest bound: bands 1 to 4 on the lane type, band 5 on SSE2.
 template <class L>
 QV_KERNEL_INLINE unsigned ringingLanes(const LaneState& s) {
+    using T = Sse2Lanes;
     constexpr int W = L::kWidth;
+    constexpr int kTail = 2 * (kBandCount - 1);
     const typename L::V bound = L::set1(denormalOffset);
-    unsigned ringing = 0;
-#pragma GCC unroll 8
-    for (int first = 0; first < 2 * kBandCount; first += W)
+    const __m128d tailBound = T::set1(denormalOffset);
+    unsigned ringing = (T::notBelow(T::load(s.x1 + kTail), tailBound) | T::notBelow(T::load(s.x2 + kTail), tailBound) |
+                        T::notBelow(T::load(s.y1 + kTail), tailBound) | T::notBelow(T::load(s.y2 + kTail), tailBound))
+                       << kTail;
+#pragma GCC unroll 4
+    for (int first = 0; first < kTail; first += W)
         ringing |= (L::notBelow(L::load(s.x1 + first), bound) | L::notBelow(L::load(s.x2 + first), bound) |
                     L::notBelow(L::load(s.y1 + first), bound) | L::notBelow(L::load(s.y2 + first), bound))
                    << first;
-    return ringing & kUsedLanes;
+    return ringing;
 }
 
 // Band k's four delay values within the runaway bound, on both sides (a NaN
@@ -86,50 +91,72 @@ __m128 cascadeFrame(LaneState& s, float left, float right) {
     return out;
 }
 
-// Band 1's inputs as doubles, what each frame's zeros ask for, and the steps
-// at which something besides the sections happens.
+// What the sixteen frames from `first` ask for (kFrameFlushes where an input
+// is zero, kFrameMaySkip too where both are), one byte each; none past `n`.
+inline __m128i zerosOf(const float* in1, const float* in2, int32_t first, int32_t n) {
+    if (first + 16 > n) {
+        alignas(16) uint8_t asked[16] = {};
+        for (int32_t f = first; f < n; ++f) {
+            const bool leftZero = isZero(in1[f]), rightZero = isZero(in2[f]);
+            asked[f - first] = static_cast<uint8_t>((leftZero || rightZero ? kFrameFlushes : 0) |
+                                                    (leftZero && rightZero ? kFrameMaySkip : 0));
+        }
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(asked));
+    }
+    const __m128 zero = _mm_setzero_ps();
+    const __m128i flushes = _mm_set1_epi32(kFrameFlushes), maySkip = _mm_set1_epi32(kFrameMaySkip);
+    __m128i four[4];
+    for (int j = 0; j < 4; ++j) {
+        const __m128i leftZero = _mm_castps_si128(_mm_cmpeq_ps(_mm_loadu_ps(in1 + first + 4 * j), zero));
+        const __m128i rightZero = _mm_castps_si128(_mm_cmpeq_ps(_mm_loadu_ps(in2 + first + 4 * j), zero));
+        four[j] = _mm_or_si128(_mm_and_si128(_mm_or_si128(leftZero, rightZero), flushes),
+                               _mm_and_si128(_mm_and_si128(leftZero, rightZero), maySkip));
+    }
+    return _mm_packus_epi16(_mm_packs_epi32(four[0], four[1]), _mm_packs_epi32(four[2], four[3]));
+}
+
+// Bytes `now` moved `kBytes` places on, the last of `before` coming in first.
+template <int kBytes>
+inline __m128i later(__m128i now, __m128i before) {
+    return _mm_or_si128(_mm_slli_si128(now, kBytes), _mm_srli_si128(before, 16 - kBytes));
+}
+
+// What each frame's zeros ask for, and the steps at which something besides
+// the sections happens, sixteen at a time: every byte is worked out in
+// registers and stored once (bytes stored one by one and read back sixteen
+// at a time would wait for the stores to reach the cache).
 void stageSegment(Segment& g, const float* in1, const float* in2, int32_t n, int32_t counter,
                   int32_t controlIndex) {
     g.n = n;
     g.firstPoll = kPollInterval - counter;
     g.controlIndex = controlIndex;
-    int32_t f = 0;
-    const __m128 zero = _mm_setzero_ps();
-    for (; f + 4 <= n; f += 4) {
-        const __m128 left = _mm_loadu_ps(in1 + f), right = _mm_loadu_ps(in2 + f);
-        const __m128 low = _mm_unpacklo_ps(left, right), high = _mm_unpackhi_ps(left, right);
-        _mm_store_pd(g.frames + 2 * f, _mm_cvtps_pd(low));
-        _mm_store_pd(g.frames + 2 * f + 2, _mm_cvtps_pd(_mm_movehl_ps(low, low)));
-        _mm_store_pd(g.frames + 2 * f + 4, _mm_cvtps_pd(high));
-        _mm_store_pd(g.frames + 2 * f + 6, _mm_cvtps_pd(_mm_movehl_ps(high, high)));
-        const __m128 leftZero = _mm_cmpeq_ps(left, zero), rightZero = _mm_cmpeq_ps(right, zero);
-        const int some = _mm_movemask_ps(_mm_or_ps(leftZero, rightZero));
-        const int both = _mm_movemask_ps(_mm_and_ps(leftZero, rightZero));
-        for (int j = 0; j < 4; ++j)
-            g.zeros[kLag + f + j] = static_cast<uint8_t>(((some >> j) & 1) | (((both >> j) & 1) << 1));
-    }
-    for (; f < n; ++f) {
-        g.frames[2 * f] = in1[f], g.frames[2 * f + 1] = in2[f];
-        const bool leftZero = isZero(in1[f]), rightZero = isZero(in2[f]);
-        g.zeros[kLag + f] = static_cast<uint8_t>((leftZero || rightZero ? kFrameFlushes : 0) |
-                                                 (leftZero && rightZero ? kFrameMaySkip : 0));
-    }
-    for (int32_t j = 0; j < kLag; ++j) {
-        g.frames[2 * (n + j)] = g.frames[2 * (n + j) + 1] = 0.0;
-        g.zeros[j] = g.zeros[kLag + n + j] = 0;
-    }
-    for (int32_t t = 0; t < n + kLag; ++t) {
-        unsigned events = g.zeros[t + kLag] & kFrameMaySkip;  // band 1's frame
-        for (int k = 0; k < kBandCount; ++k) events |= g.zeros[t + kLag - kSkew * k] & kFrameFlushes;
-        g.events[t] = static_cast<uint8_t>(events);
+    g.in1 = in1;
+    g.in2 = in2;
+    static_assert(kSkew * (kBandCount - 1) < 16, "the skew reaches back less than sixteen frames");
+    const __m128i flushBit = _mm_set1_epi8(kFrameFlushes), skipBit = _mm_set1_epi8(kFrameMaySkip);
+    __m128i before = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros), before);
+    for (int32_t first = 0; first < n + kLag; first += 16) {
+        const __m128i now = first < n ? zerosOf(in1, in2, first, n) : _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros + kLag + first), now);
+        const __m128i some = _mm_or_si128(
+            _mm_or_si128(now, later<kSkew>(now, before)),
+            _mm_or_si128(_mm_or_si128(later<2 * kSkew>(now, before), later<3 * kSkew>(now, before)),
+                         later<4 * kSkew>(now, before)));
+        const __m128i events = _mm_or_si128(_mm_and_si128(some, flushBit), _mm_and_si128(now, skipBit));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(g.events + first), events);
+        before = now;
     }
     for (int32_t poll = g.firstPoll; poll < n; poll += kPollInterval)
         for (int k = 0; k < kBandCount; ++k) {
             g.events[poll + kSkew * k] |= kStepPolls;
             g.pollingBand[poll + kSkew * k] = static_cast<uint8_t>(k);
         }
-    for (double* recent : g.recent)
-        for (int lane = 0; lane < kLanes; lane += 2) _mm_store_pd(recent + lane, _mm_setzero_pd());
+    // The rows the first steps read before any step of this segment wrote
+    // them; only lanes of bands not yet at work take them.
+    for (int32_t t = 0; t < kSkew; ++t)
+        for (int lane = 0; lane < kLanes; lane += 2)
+            _mm_store_pd(g.recent[(t - kSkew) & (kRecentRows - 1)] + lane, _mm_setzero_pd());
 }
 
 // The segment's outputs to the host's buffers: Output1 before Output2, so
@@ -159,10 +186,9 @@ QV_KERNEL_INLINE void processBlockWith(Module& m, float* const* positions, int32
 
     // An output laid on a control pin is read by a later poll as the frames
     // before it left it: such a layout ends its segments at polls, where
-    // every frame before is written out.
-    bool outputsOnControls = false;
-    for (int c = 0; c < 4 * kBandCount; ++c)
-        outputsOnControls = outputsOnControls || at.controls[c] == at.output1 || at.controls[c] == at.output2;
+    // every frame before is written out. Looked at only when a segment would
+    // reach past its first frame's poll.
+    int outputsOnControls = -1;  // not looked at yet
 
     int32_t i = 0;
     while (i < count) {
@@ -203,10 +229,13 @@ QV_KERNEL_INLINE void processBlockWith(Module& m, float* const* positions, int32
             continue;
         }
         int32_t n = count - i < kMaxSegment ? count - i : kMaxSegment;
-        if (outputsOnControls) {
-            const int32_t toPoll = counter == kPollInterval ? kPollInterval : kPollInterval - counter;
-            n = n < toPoll ? n : toPoll;
+        const int32_t toPoll = counter == kPollInterval ? kPollInterval : kPollInterval - counter;
+        if (n > toPoll && outputsOnControls < 0) {
+            outputsOnControls = 0;
+            for (int c = 0; c < 4 * kBandCount; ++c)
+                outputsOnControls |= at.controls[c] == at.output1 || at.controls[c] == at.output2;
         }
+        if (n > toPoll && outputsOnControls) n = toPoll;
         stageSegment(g, at.input1 + i, at.input2 + i, n, counter, controlIndex);
         n = runSegment<L>(g);
         giveOut(g, at.output1 + i, at.output2 + i, n);

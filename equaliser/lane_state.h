@@ -15,7 +15,7 @@
 
 namespace eq {
 
-constexpr int kLanes = 16;  // 10 used; a whole number of registers of every width
+constexpr int kLanes = 16;  // 10 used (the spare ones are never read); 64-byte rows
 
 struct alignas(64) LaneState {
     double b0[kLanes], b1[kLanes], b2[kLanes], a1[kLanes], a2[kLanes];
@@ -52,10 +52,6 @@ inline void scatterBand(const LaneState& s, int band, BandFilter& f) {
 }
 
 inline void gather(LaneState& s, const Module& m) {
-    // The spare lanes compute zeros from zeros; nothing reads them.
-    double* const rows[] = {s.b0, s.b1, s.b2, s.a1, s.a2, s.x1, s.x2, s.y1, s.y2};
-    for (double* row : rows)
-        for (int lane = 2 * kBandCount; lane < kLanes; lane += 2) _mm_store_pd(row + lane, _mm_setzero_pd());
     for (int k = 0; k < kBandCount; ++k) gatherBand(s, k, *m.bands[k]);
 }
 

@@ -41,8 +41,11 @@ struct Sse2Lanes {
     static QV_LANE_INLINE V select(V mask, V a, V b) {
         return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
     }
-    // A frame's two inputs (left, right) in the register's last two lanes.
-    static QV_LANE_INLINE V frameAtTop(const double* pair) { return _mm_load_pd(pair); }
+    // A frame's two inputs (left, right) as doubles in the register's last
+    // two lanes.
+    static QV_LANE_INLINE V frameAtTop(const float* left, const float* right) {
+        return _mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(left), _mm_load_ss(right)));
+    }
     // `low`'s last two lanes, then `high`'s first kWidth - 2: each band's
     // lanes take the band before it's.
     static QV_LANE_INLINE V shiftIn(V low, V) { return low; }
@@ -78,8 +81,9 @@ struct AvxLanes {
     static QV_TARGET_AVX inline V sub(V a, V b) { return _mm256_sub_pd(a, b); }
     static QV_TARGET_AVX inline V mul(V a, V b) { return _mm256_mul_pd(a, b); }
     static QV_TARGET_AVX inline V select(V mask, V a, V b) { return _mm256_blendv_pd(b, a, mask); }
-    static QV_TARGET_AVX inline V frameAtTop(const double* pair) {
-        return _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(pair));
+    static QV_TARGET_AVX inline V frameAtTop(const float* left, const float* right) {
+        const __m128 pair = _mm_unpacklo_ps(_mm_load_ss(left), _mm_load_ss(right));
+        return _mm256_cvtps_pd(_mm_movelh_ps(pair, pair));
     }
     static QV_TARGET_AVX inline V shiftIn(V low, V high) {
         return _mm256_permute2f128_pd(low, high, 0x21);
@@ -117,8 +121,8 @@ struct Avx512Lanes {
     static QV_TARGET_AVX512 inline V select(V mask, V a, V b) {
         return _mm512_mask_blend_pd(_mm512_movepi64_mask(_mm512_castpd_si512(mask)), b, a);
     }
-    static QV_TARGET_AVX512 inline V frameAtTop(const double* pair) {
-        return _mm512_broadcast_f64x2(_mm_load_pd(pair));
+    static QV_TARGET_AVX512 inline V frameAtTop(const float* left, const float* right) {
+        return _mm512_broadcast_f64x2(_mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(left), _mm_load_ss(right))));
     }
     static QV_TARGET_AVX512 inline V shiftIn(V low, V high) {
         return _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(high), _mm512_castpd_si512(low), 6));

@@ -34,9 +34,14 @@
 
 namespace eq {
 
-constexpr int32_t kSkew = 3;
+#ifndef QV_SKEW
+#define QV_SKEW 3
+#endif
+constexpr int32_t kSkew = QV_SKEW;
 constexpr int32_t kLag = kSkew * (kBandCount - 1);  // band 5 is this many steps behind band 1
 constexpr int32_t kMaxSegment = 256;
+constexpr int32_t kRecentRows = 8;
+static_assert(kSkew < kRecentRows && (kRecentRows & (kRecentRows - 1)) == 0, "a ring of steps");
 // Band k polls at step f + kSkew k for a poll on frame f; polls lie further
 // apart than the skew is long, so at most one band polls at any step.
 static_assert(kLag < kPollInterval, "one band's poll at a step");
@@ -49,26 +54,28 @@ constexpr uint8_t kStepPolls = 4;      // a band reaches a poll (Segment::pollin
 // A frame's zero inputs (Segment::zeros).
 constexpr uint8_t kFrameFlushes = 1;
 constexpr uint8_t kFrameMaySkip = 2;
+static_assert(kFrameFlushes == kStepFlushes && kFrameMaySkip == kStepMaySkip, "a frame's asks become its step's");
 
 struct Segment {
-    // Band 1's inputs as doubles, frame f's left and right at 2f; zeros for
-    // the drain's steps.
-    alignas(64) double frames[2 * (kMaxSegment + kLag)];
     // Band 5's outputs: frame f's at 2(f + kLag) (the step that makes it);
     // the filling steps write their nothing before them.
     alignas(16) float outs[2 * (kMaxSegment + kLag)];
-    // Per frame f at f + kLag, with kLag zero entries on either side.
-    uint8_t zeros[kMaxSegment + 2 * kLag];
-    // Per step.
-    uint8_t events[kMaxSegment + kLag];
+    // Per frame f at f + kLag, with kLag zero entries on either side (and
+    // sixteen more, for the sixteen-at-a-time reads).
+    uint8_t zeros[kMaxSegment + 2 * kLag + 16];
+    // Per step (and up to fifteen more, written and never read).
+    uint8_t events[kMaxSegment + kLag + 16];
     uint8_t pollingBand[kMaxSegment + kLag];
-    // Band outputs of the last kSkew steps, rounded through float, oldest first.
-    alignas(64) double recent[kSkew][kLanes];
+    // Bands 1 to 4's outputs of the last steps, rounded through float: step
+    // t's in row t mod kRecentRows.
+    alignas(64) double recent[kRecentRows][kLanes];
     LaneState state;
 
     int32_t n;             // frames it takes: fewer once it stops before one that may be skipped
     int32_t firstPoll;     // the frame of its first poll (kPollInterval - counter)
     int32_t controlIndex;  // where that poll reads the controls
+    const float* in1;  // the host's input buffers at the segment's first frame
+    const float* in2;
     Module* module;
     float* const* controls;  // Freq1 .. Type5 at the call's positions
 };
@@ -118,27 +125,33 @@ struct RunEnd {
     int polling;
 };
 
-// Steps from t with the state in registers: the steady steps (every band at
-// work) or, Masked, the filling and draining ones. `polledAt`: the step whose
-// poll (and skip check) is already done.
+// Steps from t with the delay values in registers: the steady steps (every
+// band at work) or, Masked, the filling and draining ones. `polledAt`: the
+// step whose poll (and skip check) is already done.
+//
+// Bands 1 to 4 fill kFull registers of the lane type; band 5 goes alone on
+// SSE2 lanes (its own register is all a wider one would do useful work in).
+// The coefficients are read from memory at every step and the outputs of
+// the last kSkew steps wait in a ring there: held in registers as well, they
+// would crowd out the recursions' state on the narrower types.
 template <class L, bool Masked>
 QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
     using V = typename L::V;
+    using T = Sse2Lanes;  // band 5
+    using V2 = __m128d;
     constexpr int W = L::kWidth;
-    constexpr int N = (2 * kBandCount + W - 1) / W;
-    constexpr unsigned kUsedLanes = (1u << (2 * kBandCount)) - 1;
+    constexpr int F = 2 * (kBandCount - 1) / W;
+    constexpr int kTail = 2 * (kBandCount - 1);  // band 5's first lane
+    static_assert(F * W == kTail, "bands 1 to 4 fill whole registers");
     LaneState& s = g.state;
-    V b0[N], b1[N], b2[N], a1[N], a2[N], x1[N], x2[N], y1[N], y2[N], recent[kSkew][N];
-#pragma GCC unroll 8
-    for (int v = 0; v < N; ++v) {
-        b0[v] = L::load(s.b0 + W * v), b1[v] = L::load(s.b1 + W * v), b2[v] = L::load(s.b2 + W * v);
-        a1[v] = L::load(s.a1 + W * v), a2[v] = L::load(s.a2 + W * v);
+    V x1[F], x2[F], y1[F], y2[F];
+#pragma GCC unroll 4
+    for (int v = 0; v < F; ++v) {
         x1[v] = L::load(s.x1 + W * v), x2[v] = L::load(s.x2 + W * v);
         y1[v] = L::load(s.y1 + W * v), y2[v] = L::load(s.y2 + W * v);
-#pragma GCC unroll 4
-        for (int j = 0; j < kSkew; ++j) recent[j][v] = L::load(g.recent[j] + W * v);
     }
-    const V offset = L::set1(denormalOffset);
+    V2 tx1 = T::load(s.x1 + kTail), tx2 = T::load(s.x2 + kTail);
+    V2 ty1 = T::load(s.y1 + kTail), ty2 = T::load(s.y2 + kTail);
     RunEnd end{t, -1};
     int32_t n = g.n;
     for (;; ++t) {
@@ -162,13 +175,16 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
                 const int k = g.pollingBand[t];
                 if ((working >> k) & 1) {
                     const V limit = L::set1(kMaxDelayMagnitude);
-                    unsigned runaway = 0;
-#pragma GCC unroll 8
-                    for (int v = 0; v < N; ++v)
+                    const V2 tailLimit = T::set1(kMaxDelayMagnitude);
+                    unsigned runaway = (T::beyond(tx1, tailLimit) | T::beyond(tx2, tailLimit) |
+                                        T::beyond(ty1, tailLimit) | T::beyond(ty2, tailLimit))
+                                       << kTail;
+#pragma GCC unroll 4
+                    for (int v = 0; v < F; ++v)
                         runaway |= (L::beyond(x1[v], limit) | L::beyond(x2[v], limit) |
                                     L::beyond(y1[v], limit) | L::beyond(y2[v], limit))
                                    << (W * v);
-                    if (((runaway & kUsedLanes) >> (2 * k)) & 3 ||
+                    if ((runaway >> (2 * k)) & 3 ||
                         !controlsAsCached(*g.module, k, g.controls, pollControlIndex(g, k, t))) {
                         end.polling = k;
                         break;
@@ -177,31 +193,42 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
             }
             const unsigned flushing = (events & kStepFlushes) ? bandsFlushing(g, t) & working : 0;
             if (flushing != 0) {
-#pragma GCC unroll 8
-                for (int v = 0; v < N; ++v) {
+                const V offset = L::set1(denormalOffset);
+#pragma GCC unroll 4
+                for (int v = 0; v < F; ++v) {
                     const V mask = L::load(kLaneMasks.lanes(flushing, W * v));
                     x1[v] = L::select(mask, flushed<L>(x1[v], offset), x1[v]);
                     x2[v] = L::select(mask, flushed<L>(x2[v], offset), x2[v]);
                     y1[v] = L::select(mask, flushed<L>(y1[v], offset), y1[v]);
                     y2[v] = L::select(mask, flushed<L>(y2[v], offset), y2[v]);
                 }
+                const V2 mask = T::load(kLaneMasks.lanes(flushing, kTail));
+                const V2 tailOffset = T::set1(denormalOffset);
+                tx1 = T::select(mask, flushed<T>(tx1, tailOffset), tx1);
+                tx2 = T::select(mask, flushed<T>(tx2, tailOffset), tx2);
+                ty1 = T::select(mask, flushed<T>(ty1, tailOffset), ty1);
+                ty2 = T::select(mask, flushed<T>(ty2, tailOffset), ty2);
             }
         }
-        // Band 1 takes frame t; band k + 1 the output band k gave kSkew steps ago.
-        V x[N];
-        x[0] = L::shiftIn(L::frameAtTop(g.frames + 2 * t), recent[0][0]);
-#pragma GCC unroll 8
-        for (int v = 1; v < N; ++v) x[v] = L::shiftIn(recent[0][v - 1], recent[0][v]);
-        __m128 out = _mm_setzero_ps();
+        // Band 1 takes frame t (straight from the host's buffers: the outputs
+        // reach them only after the segment); band k + 1 the output band k
+        // gave kSkew steps ago. The draining steps read the last frame again.
+        const int32_t frame = Masked && t >= n ? (n > 0 ? n - 1 : 0) : t;
+        const double* given = g.recent[(t - kSkew) & (kRecentRows - 1)];
+        double* giving = g.recent[t & (kRecentRows - 1)];
+        V x[F];
+        x[0] = L::shiftIn(L::frameAtTop(g.in1 + frame, g.in2 + frame), L::load(given));
 #pragma GCC unroll 4
-        for (int j = 0; j + 1 < kSkew; ++j)
-#pragma GCC unroll 8
-            for (int v = 0; v < N; ++v) recent[j][v] = recent[j + 1][v];
-#pragma GCC unroll 8
-        for (int v = 0; v < N; ++v) {
-            const V y = section<L>(b0[v], b1[v], b2[v], a1[v], a2[v], x[v], x1[v], x2[v], y1[v], y2[v]);
+        for (int v = 1; v < F; ++v) x[v] = L::shiftIn(L::load(given + W * (v - 1)), L::load(given + W * v));
+        const V2 tx = T::load(given + kTail - 2);
+#pragma GCC unroll 4
+        for (int v = 0; v < F; ++v) {
+            const int lane = W * v;
+            const V y = section<L>(L::load(s.b0 + lane), L::load(s.b1 + lane), L::load(s.b2 + lane),
+                                   L::load(s.a1 + lane), L::load(s.a2 + lane), x[v], x1[v], x2[v], y1[v],
+                                   y2[v]);
             if (Masked) {
-                const V mask = L::load(kLaneMasks.lanes(working, W * v));
+                const V mask = L::load(kLaneMasks.lanes(working, lane));
                 x2[v] = L::select(mask, x1[v], x2[v]);
                 x1[v] = L::select(mask, x[v], x1[v]);
                 y2[v] = L::select(mask, y1[v], y2[v]);
@@ -209,18 +236,30 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
             } else {
                 x2[v] = x1[v], x1[v] = x[v], y2[v] = y1[v], y1[v] = y;
             }
-            recent[kSkew - 1][v] = L::throughFloat(y, out);
+            __m128 unused;
+            L::store(giving + lane, L::throughFloat(y, unused));
         }
-        // Band 5's lanes lead the last register: its output for frame t - kLag.
-        _mm_storel_pi(reinterpret_cast<__m64*>(g.outs + 2 * t), out);
+        const V2 ty = section<T>(T::load(s.b0 + kTail), T::load(s.b1 + kTail), T::load(s.b2 + kTail),
+                                 T::load(s.a1 + kTail), T::load(s.a2 + kTail), tx, tx1, tx2, ty1, ty2);
+        if (Masked) {
+            const V2 mask = T::load(kLaneMasks.lanes(working, kTail));
+            tx2 = T::select(mask, tx1, tx2);
+            tx1 = T::select(mask, tx, tx1);
+            ty2 = T::select(mask, ty1, ty2);
+            ty1 = T::select(mask, ty, ty1);
+        } else {
+            tx2 = tx1, tx1 = tx, ty2 = ty1, ty1 = ty;
+        }
+        // Band 5's output for frame t - kLag.
+        _mm_storel_pi(reinterpret_cast<__m64*>(g.outs + 2 * t), _mm_cvtpd_ps(ty));
     }
-#pragma GCC unroll 8
-    for (int v = 0; v < N; ++v) {
+#pragma GCC unroll 4
+    for (int v = 0; v < F; ++v) {
         L::store(s.x1 + W * v, x1[v]), L::store(s.x2 + W * v, x2[v]);
         L::store(s.y1 + W * v, y1[v]), L::store(s.y2 + W * v, y2[v]);
-#pragma GCC unroll 4
-        for (int j = 0; j < kSkew; ++j) L::store(g.recent[j] + W * v, recent[j][v]);
     }
+    T::store(s.x1 + kTail, tx1), T::store(s.x2 + kTail, tx2);
+    T::store(s.y1 + kTail, ty1), T::store(s.y2 + kTail, ty2);
     end.t = t;
     return end;
 }

@@ -55,7 +55,7 @@ std::vector<float> modelOutputs(const Bands& bands, const eq::Segment& start) {
             for (int k = 0; k < kBandCount; ++k) {
                 const BandFilter& f = bands.filters[k];
                 const int32_t from = t - eq::kSkew;
-                const double x = k == 0 ? start.frames[2 * t + lane] : from >= first ? given[k - 1][from] : 0.0;
+                const double x = k == 0 ? (lane == 0 ? start.in1 : start.in2)[t] : from >= first ? given[k - 1][from] : 0.0;
                 const double y = f.b0 * x + f.b1 * x1[k] + f.b2 * x2[k] - f.a1 * y1[k] - f.a2 * y2[k];
                 x2[k] = x1[k], x1[k] = x, y2[k] = y1[k], y1[k] = y;
                 given[k][t] = static_cast<float>(y);
