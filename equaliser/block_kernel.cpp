@@ -1,7 +1,9 @@
 // GCC 12's AVX-512 headers leave the unused upper lanes of a widening cast
 // undefined on purpose, and warn about it where they are inlined.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include "equaliser/block_kernel.h"
 
 #include <emmintrin.h>
@@ -25,26 +27,6 @@ namespace {
 // draining would cost more than the skew gains.
 constexpr int32_t kShortestSegment = 3;
 
-// One bit a lane (bit 2k and 2k + 1 for band k) whose delay values are not
-// all below the rest bound: bands 1 to 4 on the lane type, band 5 on SSE2.
-template <class L>
-QV_KERNEL_INLINE unsigned ringingLanes(const LaneState& s) {
-    using T = Sse2Lanes;
-    constexpr int W = L::kWidth;
-    constexpr int kTail = 2 * (kBandCount - 1);
-    const typename L::V bound = L::set1(denormalOffset);
-    const __m128d tailBound = T::set1(denormalOffset);
-    unsigned ringing = (T::notBelow(T::load(s.x1 + kTail), tailBound) | T::notBelow(T::load(s.x2 + kTail), tailBound) |
-                        T::notBelow(T::load(s.y1 + kTail), tailBound) | T::notBelow(T::load(s.y2 + kTail), tailBound))
-                       << kTail;
-#pragma GCC unroll 4
-    for (int first = 0; first < kTail; first += W)
-        ringing |= (L::notBelow(L::load(s.x1 + first), bound) | L::notBelow(L::load(s.x2 + first), bound) |
-                    L::notBelow(L::load(s.y1 + first), bound) | L::notBelow(L::load(s.y2 + first), bound))
-                   << first;
-    return ringing;
-}
-
 // Band k's four delay values within the runaway bound, on both sides (a NaN
 // is not), and its controls as its last poll took them: its poll would
 // change nothing.
@@ -67,29 +49,8 @@ void pollAllBands(Segment& g, int32_t controlIndex) {
     }
 }
 
-// One frame through the five bands one after another, two lanes at a time;
-// flushed first where an input is zero. Returns the outputs.
-__m128 cascadeFrame(LaneState& s, float left, float right) {
-    using L = Sse2Lanes;
-    const bool flush = isZero(left) || isZero(right);
-    const __m128d offset = _mm_set1_pd(denormalOffset);
-    __m128d x = _mm_cvtps_pd(_mm_setr_ps(left, right, 0.0f, 0.0f));
-    __m128 out = _mm_setzero_ps();
-    for (int lane = 0; lane < 2 * kBandCount; lane += 2) {
-        __m128d x1 = L::load(s.x1 + lane), x2 = L::load(s.x2 + lane);
-        __m128d y1 = L::load(s.y1 + lane), y2 = L::load(s.y2 + lane);
-        if (flush) {
-            x1 = flushed<L>(x1, offset), x2 = flushed<L>(x2, offset);
-            y1 = flushed<L>(y1, offset), y2 = flushed<L>(y2, offset);
-        }
-        const __m128d y = section<L>(L::load(s.b0 + lane), L::load(s.b1 + lane), L::load(s.b2 + lane),
-                                     L::load(s.a1 + lane), L::load(s.a2 + lane), x, x1, x2, y1, y2);
-        L::store(s.x2 + lane, x1), L::store(s.x1 + lane, x);
-        L::store(s.y2 + lane, y1), L::store(s.y1 + lane, y);
-        x = L::throughFloat(y, out);
-    }
-    return out;
-}
+// One frame through the five bands one after another (below).
+__m128 cascadeFrame(LaneState& s, float left, float right);
 
 // What the sixteen frames from `first` ask for (kFrameFlushes where an input
 // is zero, kFrameMaySkip too where both are), one byte each; none past `n`.
@@ -173,105 +134,85 @@ void giveOut(const Segment& g, float* out1, float* out2, int32_t n) {
     for (; f < n; ++f) out1[f] = outs[2 * f], out2[f] = outs[2 * f + 1];
 }
 
-template <class L>
-QV_KERNEL_INLINE void processBlockWith(Module& m, float* const* positions, int32_t count) {
-    const CallPositions at(positions);
-    Segment g;
-    g.module = &m;
-    g.controls = at.controls;
-    gather(g.state, m);
-    int32_t counter = m.pollCounter;
-    int32_t controlIndex = 0;
-    float lastLeft = m.leftSample, lastRight = m.rightSample;
+}  // namespace
 
-    // An output laid on a control pin is read by a later poll as the frames
-    // before it left it: such a layout ends its segments at polls, where
-    // every frame before is written out. Looked at only when a segment would
-    // reach past its first frame's poll.
-    int outputsOnControls = -1;  // not looked at yet
+// The kernel for each instruction set: the same source, compiled for each.
+namespace sse2 {
+#include "equaliser/block_kernel_body.h"
+}  // namespace sse2
 
-    int32_t i = 0;
-    while (i < count) {
-        const float left = at.input1[i], right = at.input2[i];
-        const unsigned ringing = isZero(left) && isZero(right) ? ringingLanes<L>(g.state) : ~0u;
-        if (ringing == 0) {
-            // Silence through bands at rest: the inputs go through as they are.
-            SilentFrame last{left, right};
-            int32_t n = L::kWidth >= 4 ? passSilenceAvx(at.input1 + i, at.input2 + i, at.output1 + i,
-                                                        at.output2 + i, count - i, last)
-                                       : passSilenceSse2(at.input1 + i, at.input2 + i, at.output1 + i,
-                                                         at.output2 + i, count - i, last);
-            for (; i + n < count && isZero(at.input1[i + n]) && isZero(at.input2[i + n]); ++n) {
-                last = {at.input1[i + n], at.input2[i + n]};
-                at.output1[i + n] = last.left;
-                at.output2[i + n] = last.right;
-            }
-            lastLeft = last.left, lastRight = last.right;
-            controlIndex += n;
-            i += n;
-            continue;
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx")
+#endif
+namespace avx {
+#include "equaliser/block_kernel_body.h"
+}  // namespace avx
+#if defined(__clang__)
+#pragma clang attribute pop
+#pragma clang attribute push(__attribute__((target("avx512f,avx512dq"))), apply_to = function)
+#else
+#pragma GCC pop_options
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq")
+#endif
+namespace avx512 {
+#include "equaliser/block_kernel_body.h"
+}  // namespace avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+namespace {
+
+// One frame through the five bands one after another, two lanes at a time;
+// flushed first where an input is zero. Returns the outputs.
+__m128 cascadeFrame(LaneState& s, float left, float right) {
+    using L = Sse2Lanes;
+    const bool flush = isZero(left) || isZero(right);
+    const __m128d offset = _mm_set1_pd(denormalOffset);
+    __m128d x = _mm_cvtps_pd(_mm_setr_ps(left, right, 0.0f, 0.0f));
+    __m128 out = _mm_setzero_ps();
+    for (int lane = 0; lane < 2 * kBandCount; lane += 2) {
+        __m128d x1 = L::load(s.x1 + lane), x2 = L::load(s.x2 + lane);
+        __m128d y1 = L::load(s.y1 + lane), y2 = L::load(s.y2 + lane);
+        if (flush) {
+            x1 = sse2::flushed<L>(x1, offset), x2 = sse2::flushed<L>(x2, offset);
+            y1 = sse2::flushed<L>(y1, offset), y2 = sse2::flushed<L>(y2, offset);
         }
-        // A silence band 1 has rung out of, while a later band still rings:
-        // the segment would stop again at the next frame.
-        if ((ringing & 3) == 0 || count - i < kShortestSegment) {
-            if (counter == kPollInterval) {
-                pollAllBands(g, controlIndex);
-                controlIndex += kPollInterval;
-                counter = 0;
-            }
-            ++counter;
-            const __m128 out = cascadeFrame(g.state, left, right);
-            lastLeft = _mm_cvtss_f32(out);
-            lastRight = _mm_cvtss_f32(_mm_shuffle_ps(out, out, _MM_SHUFFLE(1, 1, 1, 1)));
-            at.output1[i] = lastLeft;
-            at.output2[i] = lastRight;
-            ++i;
-            continue;
-        }
-        int32_t n = count - i < kMaxSegment ? count - i : kMaxSegment;
-        const int32_t toPoll = counter == kPollInterval ? kPollInterval : kPollInterval - counter;
-        if (n > toPoll && outputsOnControls < 0) {
-            outputsOnControls = 0;
-            for (int c = 0; c < 4 * kBandCount; ++c)
-                outputsOnControls |= at.controls[c] == at.output1 || at.controls[c] == at.output2;
-        }
-        if (n > toPoll && outputsOnControls) n = toPoll;
-        stageSegment(g, at.input1 + i, at.input2 + i, n, counter, controlIndex);
-        n = runSegment<L>(g);
-        giveOut(g, at.output1 + i, at.output2 + i, n);
-        const int32_t polls = n > g.firstPoll ? (n - g.firstPoll + kPollInterval - 1) / kPollInterval : 0;
-        counter = polls > 0 ? n - (g.firstPoll + kPollInterval * (polls - 1)) : counter + n;
-        controlIndex += kPollInterval * polls;
-        lastLeft = g.outs[2 * (kLag + n - 1)], lastRight = g.outs[2 * (kLag + n - 1) + 1];
-        i += n;
+        const __m128d y = sse2::section<L>(L::load(s.b0 + lane), L::load(s.b1 + lane), L::load(s.b2 + lane),
+                                     L::load(s.a1 + lane), L::load(s.a2 + lane), x, x1, x2, y1, y2);
+        L::store(s.x2 + lane, x1), L::store(s.x1 + lane, x);
+        L::store(s.y2 + lane, y1), L::store(s.y1 + lane, y);
+        x = L::throughFloat(y, out);
     }
-    scatter(g.state, m);
-    m.pollCounter = counter;
-    m.leftSample = lastLeft;
-    m.rightSample = lastRight;
-    L::leave();
+    return out;
 }
 
 void processBlockSse2(Module& m, float* const* positions, int32_t count) {
-    processBlockWith<Sse2Lanes>(m, positions, count);
+    sse2::processBlockWith<Sse2Lanes>(m, positions, count);
 }
 
 QV_TARGET_AVX void processBlockAvx(Module& m, float* const* positions, int32_t count) {
-    processBlockWith<AvxLanes>(m, positions, count);
+    avx::processBlockWith<AvxLanes>(m, positions, count);
 }
 
 QV_TARGET_AVX512 void processBlockAvx512(Module& m, float* const* positions, int32_t count) {
-    processBlockWith<Avx512Lanes>(m, positions, count);
+    avx512::processBlockWith<Avx512Lanes>(m, positions, count);
 }
 
-int32_t steadyStepsSse2(Segment& g) { return runSteps<Sse2Lanes, false>(g, kLag, -1).t; }
+int32_t steadyStepsSse2(Segment& g) { return sse2::runSteps<Sse2Lanes, false>(g, kLag, -1).t; }
 QV_TARGET_AVX int32_t steadyStepsAvx(Segment& g) {
-    const int32_t end = runSteps<AvxLanes, false>(g, kLag, -1).t;
+    const int32_t end = avx::runSteps<AvxLanes, false>(g, kLag, -1).t;
     AvxLanes::leave();
     return end;
 }
 QV_TARGET_AVX512 int32_t steadyStepsAvx512(Segment& g) {
-    const int32_t end = runSteps<Avx512Lanes, false>(g, kLag, -1).t;
+    const int32_t end = avx512::runSteps<Avx512Lanes, false>(g, kLag, -1).t;
     Avx512Lanes::leave();
     return end;
 }

@@ -1,0 +1,290 @@
+// The block kernel, written once over a lane type. Not a header of its own:
+// block_kernel.cpp includes it once for each instruction set, each time in a
+// namespace of its own and with every function in it compiled for that
+// instruction set (so no function of it is shared between instruction sets,
+// and the lane types' own functions may be inlined into all of it).
+//
+// Expects LaneState, Segment, the lane types and the staging helpers of
+// block_kernel.cpp to be declared before it.
+
+#define QV_KERNEL_INLINE inline __attribute__((always_inline))
+
+// y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, summed in that order.
+template <class L, class V>
+QV_KERNEL_INLINE V section(V b0, V b1, V b2, V a1, V a2, V x, V x1, V x2, V y1, V y2) {
+    V y = L::mul(b0, x);
+    y = L::add(y, L::mul(b1, x1));
+    y = L::add(y, L::mul(b2, x2));
+    y = L::sub(y, L::mul(a1, y1));
+    return L::sub(y, L::mul(a2, y2));
+}
+
+// Adding and removing the offset turns every value below about 9.4e-38
+// (denormals included) into exact zero and leaves ordinary values alone.
+template <class L, class V>
+QV_KERNEL_INLINE V flushed(V v, V offset) {
+    return L::sub(L::add(v, offset), offset);
+}
+
+// Steps from t with the delay values in registers: the steady steps (every
+// band at work) or, Masked, the filling and draining ones. `polledAt`: the
+// step whose poll (and skip check) is already done.
+//
+// Bands 1 to 4 fill kFull registers of the lane type; band 5 goes alone on
+// SSE2 lanes (its own register is all a wider one would do useful work in).
+// The coefficients are read from memory at every step and the outputs of
+// the last kSkew steps wait in a ring there: held in registers as well, they
+// would crowd out the recursions' state on the narrower types.
+template <class L, bool Masked>
+QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
+    using V = typename L::V;
+    using T = Sse2Lanes;  // band 5
+    using V2 = __m128d;
+    constexpr int W = L::kWidth;
+    constexpr int F = 2 * (kBandCount - 1) / W;
+    constexpr int kTail = 2 * (kBandCount - 1);  // band 5's first lane
+    static_assert(F * W == kTail, "bands 1 to 4 fill whole registers");
+    LaneState& s = g.state;
+    V x1[F], x2[F], y1[F], y2[F];
+#pragma GCC unroll 4
+    for (int v = 0; v < F; ++v) {
+        x1[v] = L::load(s.x1 + W * v), x2[v] = L::load(s.x2 + W * v);
+        y1[v] = L::load(s.y1 + W * v), y2[v] = L::load(s.y2 + W * v);
+    }
+    V2 tx1 = T::load(s.x1 + kTail), tx2 = T::load(s.x2 + kTail);
+    V2 ty1 = T::load(s.y1 + kTail), ty2 = T::load(s.y2 + kTail);
+    RunEnd end{t, -1};
+    int32_t n = g.n;
+    for (;; ++t) {
+        if (Masked ? !(t < n + kLag && (t < kLag || t >= n)) : t >= n) break;
+        const unsigned events = g.events[t];
+        unsigned working = Masked ? bandsAtWork(t, n) : (1u << kBandCount) - 1;
+        if (__builtin_expect(events != 0, 0)) {
+            if (t != polledAt && (events & kStepMaySkip) && (working & 1)) {
+                // Band 1 at rest before a frame that may be skipped: whether
+                // every band rests decides it, so the segment ends before it.
+                const V bound = L::set1(denormalOffset);
+                const unsigned ringing = L::notBelow(x1[0], bound) | L::notBelow(x2[0], bound) |
+                                         L::notBelow(y1[0], bound) | L::notBelow(y2[0], bound);
+                if ((ringing & 3) == 0) {
+                    n = g.n = t;
+                    if (!Masked) break;  // the rest of the segment drains, masked
+                    working &= ~1u;
+                }
+            }
+            if (t != polledAt && (events & kStepPolls)) {
+                const int k = g.pollingBand[t];
+                if ((working >> k) & 1) {
+                    const V limit = L::set1(kMaxDelayMagnitude);
+                    const V2 tailLimit = T::set1(kMaxDelayMagnitude);
+                    unsigned runaway = (T::beyond(tx1, tailLimit) | T::beyond(tx2, tailLimit) |
+                                        T::beyond(ty1, tailLimit) | T::beyond(ty2, tailLimit))
+                                       << kTail;
+#pragma GCC unroll 4
+                    for (int v = 0; v < F; ++v)
+                        runaway |= (L::beyond(x1[v], limit) | L::beyond(x2[v], limit) |
+                                    L::beyond(y1[v], limit) | L::beyond(y2[v], limit))
+                                   << (W * v);
+                    if ((runaway >> (2 * k)) & 3 ||
+                        !controlsAsCached(*g.module, k, g.controls, pollControlIndex(g, k, t))) {
+                        end.polling = k;
+                        break;
+                    }
+                }
+            }
+            const unsigned flushing = (events & kStepFlushes) ? bandsFlushing(g, t) & working : 0;
+            if (flushing != 0) {
+                const V offset = L::set1(denormalOffset);
+#pragma GCC unroll 4
+                for (int v = 0; v < F; ++v) {
+                    const V mask = L::load(kLaneMasks.lanes(flushing, W * v));
+                    x1[v] = L::select(mask, flushed<L>(x1[v], offset), x1[v]);
+                    x2[v] = L::select(mask, flushed<L>(x2[v], offset), x2[v]);
+                    y1[v] = L::select(mask, flushed<L>(y1[v], offset), y1[v]);
+                    y2[v] = L::select(mask, flushed<L>(y2[v], offset), y2[v]);
+                }
+                const V2 mask = T::load(kLaneMasks.lanes(flushing, kTail));
+                const V2 tailOffset = T::set1(denormalOffset);
+                tx1 = T::select(mask, flushed<T>(tx1, tailOffset), tx1);
+                tx2 = T::select(mask, flushed<T>(tx2, tailOffset), tx2);
+                ty1 = T::select(mask, flushed<T>(ty1, tailOffset), ty1);
+                ty2 = T::select(mask, flushed<T>(ty2, tailOffset), ty2);
+            }
+        }
+        // Band 1 takes frame t (straight from the host's buffers: the outputs
+        // reach them only after the segment); band k + 1 the output band k
+        // gave kSkew steps ago. The draining steps read the last frame again.
+        const int32_t frame = Masked && t >= n ? (n > 0 ? n - 1 : 0) : t;
+        const double* given = g.recent[(t - kSkew) & (kRecentRows - 1)];
+        double* giving = g.recent[t & (kRecentRows - 1)];
+        V x[F];
+        x[0] = L::shiftIn(L::frameAtTop(g.in1 + frame, g.in2 + frame), L::load(given));
+#pragma GCC unroll 4
+        for (int v = 1; v < F; ++v) x[v] = L::shiftIn(L::load(given + W * (v - 1)), L::load(given + W * v));
+        const V2 tx = T::load(given + kTail - 2);
+#pragma GCC unroll 4
+        for (int v = 0; v < F; ++v) {
+            const int lane = W * v;
+            const V y = section<L>(L::load(s.b0 + lane), L::load(s.b1 + lane), L::load(s.b2 + lane),
+                                   L::load(s.a1 + lane), L::load(s.a2 + lane), x[v], x1[v], x2[v], y1[v],
+                                   y2[v]);
+            if (Masked) {
+                const V mask = L::load(kLaneMasks.lanes(working, lane));
+                x2[v] = L::select(mask, x1[v], x2[v]);
+                x1[v] = L::select(mask, x[v], x1[v]);
+                y2[v] = L::select(mask, y1[v], y2[v]);
+                y1[v] = L::select(mask, y, y1[v]);
+            } else {
+                x2[v] = x1[v], x1[v] = x[v], y2[v] = y1[v], y1[v] = y;
+            }
+            __m128 unused;
+            L::store(giving + lane, L::throughFloat(y, unused));
+        }
+        const V2 ty = section<T>(T::load(s.b0 + kTail), T::load(s.b1 + kTail), T::load(s.b2 + kTail),
+                                 T::load(s.a1 + kTail), T::load(s.a2 + kTail), tx, tx1, tx2, ty1, ty2);
+        if (Masked) {
+            const V2 mask = T::load(kLaneMasks.lanes(working, kTail));
+            tx2 = T::select(mask, tx1, tx2);
+            tx1 = T::select(mask, tx, tx1);
+            ty2 = T::select(mask, ty1, ty2);
+            ty1 = T::select(mask, ty, ty1);
+        } else {
+            tx2 = tx1, tx1 = tx, ty2 = ty1, ty1 = ty;
+        }
+        // Band 5's output for frame t - kLag.
+        _mm_storel_pi(reinterpret_cast<__m64*>(g.outs + 2 * t), _mm_cvtpd_ps(ty));
+    }
+#pragma GCC unroll 4
+    for (int v = 0; v < F; ++v) {
+        L::store(s.x1 + W * v, x1[v]), L::store(s.x2 + W * v, x2[v]);
+        L::store(s.y1 + W * v, y1[v]), L::store(s.y2 + W * v, y2[v]);
+    }
+    T::store(s.x1 + kTail, tx1), T::store(s.x2 + kTail, tx2);
+    T::store(s.y1 + kTail, ty1), T::store(s.y2 + kTail, ty2);
+    end.t = t;
+    return end;
+}
+
+// Runs the segment staged in g (stageSegment) from its first step to its
+// last; returns how many frames it took.
+template <class L>
+QV_KERNEL_INLINE int32_t runSegment(Segment& g) {
+    int32_t t = 0;
+    int32_t polledAt = -1;
+    while (t < g.n + kLag) {
+        const RunEnd end = t >= kLag && t < g.n ? runSteps<L, false>(g, t, polledAt)
+                                                : runSteps<L, true>(g, t, polledAt);
+        t = end.t;
+        if (end.polling >= 0) {
+            // The band takes its poll as defined, through the band itself.
+            const int k = end.polling;
+            BandFilter& band = *g.module->bands[k];
+            scatterBand(g.state, k, band);
+            pollBand(*g.module, k, g.controls, pollControlIndex(g, k, t));
+            gatherBand(g.state, k, band);
+            polledAt = t;
+        }
+    }
+    return g.n;
+}
+
+// One bit a lane (bit 2k and 2k + 1 for band k) whose delay values are not
+// all below the rest bound: bands 1 to 4 on the lane type, band 5 on SSE2.
+template <class L>
+QV_KERNEL_INLINE unsigned ringingLanes(const LaneState& s) {
+    using T = Sse2Lanes;
+    constexpr int W = L::kWidth;
+    constexpr int kTail = 2 * (kBandCount - 1);
+    const typename L::V bound = L::set1(denormalOffset);
+    const __m128d tailBound = T::set1(denormalOffset);
+    unsigned ringing = (T::notBelow(T::load(s.x1 + kTail), tailBound) | T::notBelow(T::load(s.x2 + kTail), tailBound) |
+                        T::notBelow(T::load(s.y1 + kTail), tailBound) | T::notBelow(T::load(s.y2 + kTail), tailBound))
+                       << kTail;
+#pragma GCC unroll 4
+    for (int first = 0; first < kTail; first += W)
+        ringing |= (L::notBelow(L::load(s.x1 + first), bound) | L::notBelow(L::load(s.x2 + first), bound) |
+                    L::notBelow(L::load(s.y1 + first), bound) | L::notBelow(L::load(s.y2 + first), bound))
+                   << first;
+    return ringing;
+}
+
+template <class L>
+QV_KERNEL_INLINE void processBlockWith(Module& m, float* const* positions, int32_t count) {
+    const CallPositions at(positions);
+    Segment g;
+    g.module = &m;
+    g.controls = at.controls;
+    gather(g.state, m);
+    int32_t counter = m.pollCounter;
+    int32_t controlIndex = 0;
+    float lastLeft = m.leftSample, lastRight = m.rightSample;
+
+    // An output laid on a control pin is read by a later poll as the frames
+    // before it left it: such a layout ends its segments at polls, where
+    // every frame before is written out. Looked at only when a segment would
+    // reach past its first frame's poll.
+    int outputsOnControls = -1;  // not looked at yet
+
+    int32_t i = 0;
+    while (i < count) {
+        const float left = at.input1[i], right = at.input2[i];
+        const unsigned ringing = isZero(left) && isZero(right) ? ringingLanes<L>(g.state) : ~0u;
+        if (ringing == 0) {
+            // Silence through bands at rest: the inputs go through as they are.
+            SilentFrame last{left, right};
+            int32_t n = L::kWidth >= 4 ? passSilenceAvx(at.input1 + i, at.input2 + i, at.output1 + i,
+                                                        at.output2 + i, count - i, last)
+                                       : passSilenceSse2(at.input1 + i, at.input2 + i, at.output1 + i,
+                                                         at.output2 + i, count - i, last);
+            for (; i + n < count && isZero(at.input1[i + n]) && isZero(at.input2[i + n]); ++n) {
+                last = {at.input1[i + n], at.input2[i + n]};
+                at.output1[i + n] = last.left;
+                at.output2[i + n] = last.right;
+            }
+            lastLeft = last.left, lastRight = last.right;
+            controlIndex += n;
+            i += n;
+            continue;
+        }
+        // A silence band 1 has rung out of, while a later band still rings:
+        // the segment would stop again at the next frame.
+        if ((ringing & 3) == 0 || count - i < kShortestSegment) {
+            if (counter == kPollInterval) {
+                pollAllBands(g, controlIndex);
+                controlIndex += kPollInterval;
+                counter = 0;
+            }
+            ++counter;
+            const __m128 out = cascadeFrame(g.state, left, right);
+            lastLeft = _mm_cvtss_f32(out);
+            lastRight = _mm_cvtss_f32(_mm_shuffle_ps(out, out, _MM_SHUFFLE(1, 1, 1, 1)));
+            at.output1[i] = lastLeft;
+            at.output2[i] = lastRight;
+            ++i;
+            continue;
+        }
+        int32_t n = count - i < kMaxSegment ? count - i : kMaxSegment;
+        const int32_t toPoll = counter == kPollInterval ? kPollInterval : kPollInterval - counter;
+        if (n > toPoll && outputsOnControls < 0) {
+            outputsOnControls = 0;
+            for (int c = 0; c < 4 * kBandCount; ++c)
+                outputsOnControls |= at.controls[c] == at.output1 || at.controls[c] == at.output2;
+        }
+        if (n > toPoll && outputsOnControls) n = toPoll;
+        stageSegment(g, at.input1 + i, at.input2 + i, n, counter, controlIndex);
+        n = runSegment<L>(g);
+        giveOut(g, at.output1 + i, at.output2 + i, n);
+        const int32_t polls = n > g.firstPoll ? (n - g.firstPoll + kPollInterval - 1) / kPollInterval : 0;
+        counter = polls > 0 ? n - (g.firstPoll + kPollInterval * (polls - 1)) : counter + n;
+        controlIndex += kPollInterval * polls;
+        lastLeft = g.outs[2 * (kLag + n - 1)], lastRight = g.outs[2 * (kLag + n - 1) + 1];
+        i += n;
+    }
+    scatter(g.state, m);
+    m.pollCounter = counter;
+    m.leftSample = lastLeft;
+    m.rightSample = lastRight;
+    L::leave();
+}
+
+#undef QV_KERNEL_INLINE
