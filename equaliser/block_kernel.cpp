@@ -56,13 +56,15 @@ __m128 cascadeFrame(LaneState& s, float left, float right);
 // is zero, kFrameMaySkip too where both are), one byte each; none past `n`.
 inline __m128i zerosOf(const float* in1, const float* in2, int32_t first, int32_t n) {
     if (first + 16 > n) {
-        alignas(16) uint8_t asked[16] = {};
+        // Gathered in general registers: bytes stored one by one and read
+        // back sixteen at a time would wait for the stores to reach the cache.
+        uint64_t half[2] = {0, 0};
         for (int32_t f = first; f < n; ++f) {
             const bool leftZero = isZero(in1[f]), rightZero = isZero(in2[f]);
-            asked[f - first] = static_cast<uint8_t>((leftZero || rightZero ? kFrameFlushes : 0) |
-                                                    (leftZero && rightZero ? kFrameMaySkip : 0));
+            const uint64_t asked = (leftZero || rightZero ? kFrameFlushes : 0) | (leftZero && rightZero ? kFrameMaySkip : 0);
+            half[(f - first) / 8] |= asked << (8 * ((f - first) % 8));
         }
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(asked));
+        return _mm_set_epi64x(static_cast<int64_t>(half[1]), static_cast<int64_t>(half[0]));
     }
     const __m128 zero = _mm_setzero_ps();
     const __m128i flushes = _mm_set1_epi32(kFrameFlushes), maySkip = _mm_set1_epi32(kFrameMaySkip);
@@ -113,11 +115,6 @@ void stageSegment(Segment& g, const float* in1, const float* in2, int32_t n, int
             g.events[poll + kSkew * k] |= kStepPolls;
             g.pollingBand[poll + kSkew * k] = static_cast<uint8_t>(k);
         }
-    // The rows the first steps read before any step of this segment wrote
-    // them; only lanes of bands not yet at work take them.
-    for (int32_t t = 0; t < kSkew; ++t)
-        for (int lane = 0; lane < kLanes; lane += 2)
-            _mm_store_pd(g.recent[(t - kSkew) & (kRecentRows - 1)] + lane, _mm_setzero_pd());
 }
 
 // The segment's outputs to the host's buffers: Output1 before Output2, so

@@ -51,6 +51,13 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         x1[v] = L::load(s.x1 + W * v), x2[v] = L::load(s.x2 + W * v);
         y1[v] = L::load(s.y1 + W * v), y2[v] = L::load(s.y2 + W * v);
     }
+    // Where bands 1 to 4 take one register, the outputs of the last kSkew
+    // steps stay in registers too (oldest first).
+    constexpr bool kHeld = F == 1;
+    V held[kSkew];
+#pragma GCC unroll 4
+    for (int j = 0; j < kSkew; ++j)
+        held[j] = kHeld ? L::load(g.recent[(t - kSkew + j) & (kRecentRows - 1)]) : L::set1(0.0);
     V2 tx1 = T::load(s.x1 + kTail), tx2 = T::load(s.x2 + kTail);
     V2 ty1 = T::load(s.y1 + kTail), ty2 = T::load(s.y2 + kTail);
     RunEnd end{t, -1};
@@ -117,11 +124,17 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         const int32_t frame = Masked && t >= n ? (n > 0 ? n - 1 : 0) : t;
         const double* given = g.recent[(t - kSkew) & (kRecentRows - 1)];
         double* giving = g.recent[t & (kRecentRows - 1)];
-        V x[F];
-        x[0] = L::shiftIn(L::frameAtTop(g.in1 + frame, g.in2 + frame), L::load(given));
+        V earlier[F];
 #pragma GCC unroll 4
-        for (int v = 1; v < F; ++v) x[v] = L::shiftIn(L::load(given + W * (v - 1)), L::load(given + W * v));
-        const V2 tx = T::load(given + kTail - 2);
+        for (int v = 0; v < F; ++v) earlier[v] = kHeld ? held[0] : L::load(given + W * v);
+        V x[F];
+        x[0] = L::shiftIn(L::frameAtTop(g.in1 + frame, g.in2 + frame), earlier[0]);
+#pragma GCC unroll 4
+        for (int v = 1; v < F; ++v) x[v] = L::shiftIn(earlier[v - 1], earlier[v]);
+        const V2 tx = kHeld ? L::topPair(earlier[F - 1]) : T::load(given + kTail - 2);
+        if (kHeld)
+#pragma GCC unroll 4
+            for (int j = 0; j + 1 < kSkew; ++j) held[j] = held[j + 1];
 #pragma GCC unroll 4
         for (int v = 0; v < F; ++v) {
             const int lane = W * v;
@@ -138,7 +151,11 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
                 x2[v] = x1[v], x1[v] = x[v], y2[v] = y1[v], y1[v] = y;
             }
             __m128 unused;
-            L::store(giving + lane, L::throughFloat(y, unused));
+            const V given = L::throughFloat(y, unused);
+            if (kHeld)
+                held[kSkew - 1] = given;
+            else
+                L::store(giving + lane, given);
         }
         const V2 ty = section<T>(T::load(s.b0 + kTail), T::load(s.b1 + kTail), T::load(s.b2 + kTail),
                                  T::load(s.a1 + kTail), T::load(s.a2 + kTail), tx, tx1, tx2, ty1, ty2);
@@ -159,6 +176,9 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         L::store(s.x1 + W * v, x1[v]), L::store(s.x2 + W * v, x2[v]);
         L::store(s.y1 + W * v, y1[v]), L::store(s.y2 + W * v, y2[v]);
     }
+    if (kHeld)
+#pragma GCC unroll 4
+        for (int j = 0; j < kSkew; ++j) L::store(g.recent[(t - kSkew + j) & (kRecentRows - 1)], held[j]);
     T::store(s.x1 + kTail, tx1), T::store(s.x2 + kTail, tx2);
     T::store(s.y1 + kTail, ty1), T::store(s.y2 + kTail, ty2);
     end.t = t;
@@ -169,6 +189,11 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
 // last; returns how many frames it took.
 template <class L>
 QV_KERNEL_INLINE int32_t runSegment(Segment& g) {
+    // The rows the first steps read before any step of this segment wrote
+    // them (only lanes of bands not yet at work take them), cleared as wide
+    // as they are read.
+    for (int32_t row = kRecentRows - kSkew; row < kRecentRows; ++row)
+        for (int lane = 0; lane < 2 * kBandCount; lane += L::kWidth) L::store(g.recent[row] + lane, L::set1(0.0));
     int32_t t = 0;
     int32_t polledAt = -1;
     while (t < g.n + kLag) {

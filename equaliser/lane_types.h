@@ -49,6 +49,8 @@ struct Sse2Lanes {
     // `low`'s last two lanes, then `high`'s first kWidth - 2: each band's
     // lanes take the band before it's.
     static QV_LANE_INLINE V shiftIn(V low, V) { return low; }
+    // The last two lanes.
+    static QV_LANE_INLINE __m128d topPair(V v) { return v; }
     // Each lane rounded to a float and widened again; the first two floats
     // (band 5's outputs in the last register) go to `firstTwo`.
     static QV_LANE_INLINE V throughFloat(V y, __m128& firstTwo) {
@@ -88,6 +90,7 @@ struct AvxLanes {
     static QV_TARGET_AVX inline V shiftIn(V low, V high) {
         return _mm256_permute2f128_pd(low, high, 0x21);
     }
+    static QV_TARGET_AVX inline __m128d topPair(V v) { return _mm256_extractf128_pd(v, 1); }
     static QV_TARGET_AVX inline V throughFloat(V y, __m128& firstTwo) {
         firstTwo = _mm256_cvtpd_ps(y);
         return _mm256_cvtps_pd(firstTwo);
@@ -127,6 +130,7 @@ struct Avx512Lanes {
     static QV_TARGET_AVX512 inline V shiftIn(V low, V high) {
         return _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(high), _mm512_castpd_si512(low), 6));
     }
+    static QV_TARGET_AVX512 inline __m128d topPair(V v) { return _mm512_extractf64x2_pd(v, 3); }
     static QV_TARGET_AVX512 inline V throughFloat(V y, __m128& firstTwo) {
         const __m256 f = _mm512_cvtpd_ps(y);
         firstTwo = _mm256_castps256_ps128(f);

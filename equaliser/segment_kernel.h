@@ -37,7 +37,7 @@ namespace eq {
 #endif
 constexpr int32_t kSkew = QV_SKEW;
 constexpr int32_t kLag = kSkew * (kBandCount - 1);  // band 5 is this many steps behind band 1
-constexpr int32_t kMaxSegment = 256;
+constexpr int32_t kMaxSegment = 1024;
 constexpr int32_t kRecentRows = 8;
 static_assert(kSkew < kRecentRows && (kRecentRows & (kRecentRows - 1)) == 0, "a ring of steps");
 // Band k polls at step f + kSkew k for a poll on frame f; polls lie further
@@ -78,13 +78,13 @@ struct Segment {
     float* const* controls;  // Freq1 .. Type5 at the call's positions
 };
 
-// Bands 1 to 5 (bits 0 to 4) that have a frame at step t of a segment of n.
+// Bands 1 to 5 (bits 0 to 4) that have a frame at step t of a segment of n:
+// those that have started (k kSkew <= t) and not yet finished
+// (t - k kSkew < n).
 inline unsigned bandsAtWork(int32_t t, int32_t n) {
-    unsigned bands = 0;
-#pragma GCC unroll 5
-    for (int k = 0; k < kBandCount; ++k)
-        bands |= (static_cast<uint32_t>(t - kSkew * k) < static_cast<uint32_t>(n) ? 1u : 0u) << k;
-    return bands;
+    const int32_t started = t / kSkew < kBandCount - 1 ? t / kSkew : kBandCount - 1;
+    const int32_t finished = t < n ? 0 : (t - n) / kSkew + 1;
+    return ((2u << started) - 1) & ~((1u << finished) - 1);
 }
 
 inline unsigned bandsFlushing(const Segment& g, int32_t t) {
