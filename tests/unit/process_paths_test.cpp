@@ -236,6 +236,25 @@ TEST_P(RandomRunsOnEveryPath, AgreeAtEveryCallLengthInEveryLayout) {
     }
 }
 
+// Calls longer than the block kernel's longest segment (1024 frames) go in
+// several segments, each filling and draining the skew and taking the polls
+// that fall in it; an output on a control pin ends them at polls. Around
+// those lengths too every call agrees with the definition, in every layout.
+TEST_P(RandomRunsOnEveryPath, AgreeOverSeveralSegmentsInEveryLayout) {
+    struct Restore {
+        eq::KernelPath saved = eq::kernelPath();
+        ~Restore() { eq::setKernelPath(saved); }
+    } restore;
+    const int32_t counts[] = {1023, 1024, 1025, 1057, 2048, 2085, 3001, 40, 3100};
+    for (const Sharing& layout : kLayouts) {
+        AgreementRun run(layout, ScenarioWriter(1700 + static_cast<uint64_t>(&layout - kLayouts), true),
+                         GetParam().path, 3100);
+        ASSERT_TRUE(run.valid()) << GetParam().name;
+        for (int32_t count : counts)
+            ASSERT_TRUE(run.nextBlock(nullptr, count)) << layout.name << ", " << count << " frames";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, RandomRunsOnEveryPath, ::testing::ValuesIn(kPaths),
                          [](const ::testing::TestParamInfo<PathName>& info) {
                              return std::string(info.param.name);

@@ -635,8 +635,8 @@ public:
     // The loop runs on `path` (every open chooses the machine's best, so it
     // is set once the modules are open); the caller puts back the path it
     // had.
-    AgreementRun(const Sharing& sharing, ScenarioWriter writer, eq::KernelPath path)
-        : a_(kLength), b_(kLength), c_(kLength), writer_(writer) {
+    AgreementRun(const Sharing& sharing, ScenarioWriter writer, eq::KernelPath path, size_t length = kLength)
+        : a_(length), b_(length), c_(length), writer_(writer) {
         for (PinArena* arena : {&a_, &b_, &c_}) applySharing(*arena, sharing);
         pathSet_ = eq::setKernelPath(path);
         if (!valid()) return;
