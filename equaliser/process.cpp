@@ -83,26 +83,42 @@ bool outputsOverlapCleanly(float* const* positions, int32_t sampleCount) {
     return _mm_movemask_epi8(partly) == 0;
 }
 
+// Whether each output buffer either is one of the other three audio buffers
+// or lies apart from them over the call's frames: the silence pass then
+// may take frames several at a time. (It reads no control, so where the
+// controls lie does not matter to it.)
+bool audioLaidOutCleanly(const float* in1, const float* in2, const float* out1, const float* out2,
+                         int32_t sampleCount) {
+    const uintptr_t bytes = static_cast<uintptr_t>(sampleCount) * sizeof(float);
+    auto apart = [bytes](const float* a, const float* b) {
+        const uintptr_t x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
+        return x == y || (x < y ? y - x : x - y) >= bytes;
+    };
+    return apart(out1, in1) && apart(out1, in2) && apart(out1, out2) && apart(out2, in1) && apart(out2, in2);
+}
+
 // Silence through bands at rest from the call's first frame: each frame's
 // zero inputs go to its outputs, Output1 first, both read before either is
-// written (an output may lie on the other side's input). Only for buffers
-// laid out as the block kernel takes them (outputsOverlapCleanly), so frames
-// may go several at a time. Returns how many frames it passed; the rest of
-// the call, if any, starts with a frame to be filtered. A rung-down instance
-// in a host's silent patch spends its calls here, so they cost little more
-// than the copy, however short.
-int32_t passSilenceAtRest(Module& m, float* const* positions, int32_t sampleCount) {
-    const CallPositions at(positions);
-    // Music costs one look at the first frame here.
-    if (!isZero(at.input1[0]) || !isZero(at.input2[0]) || !filtersAtRest(m)) return 0;
+// written (an output may lie on the other side's input). Returns how many
+// frames it passed; the rest of the call, if any, starts with a frame to be
+// filtered. A rung-down instance in a host's silent patch spends its calls
+// here, so they cost little more than the copy, however short: music costs
+// one look at the first frame, and the layout is looked at only for the four
+// audio buffers.
+int32_t passSilenceAtRest(Module& m, int32_t bufferOffset, int32_t sampleCount) {
+    const float* in1 = m.pins[PIN_INPUT1] + bufferOffset;
+    const float* in2 = m.pins[PIN_INPUT2] + bufferOffset;
+    if (!isZero(in1[0]) || !isZero(in2[0]) || !filtersAtRest(m)) return 0;
+    float* out1 = m.pins[PIN_OUTPUT1] + bufferOffset;
+    float* out2 = m.pins[PIN_OUTPUT2] + bufferOffset;
+    if (!audioLaidOutCleanly(in1, in2, out1, out2, sampleCount)) return 0;
     SilentFrame last{0.0f, 0.0f};
-    int32_t n = kernelPath() != KernelPath::Sse2
-                    ? passSilenceAvx(at.input1, at.input2, at.output1, at.output2, sampleCount, last)
-                    : passSilenceSse2(at.input1, at.input2, at.output1, at.output2, sampleCount, last);
-    for (; n < sampleCount && isZero(at.input1[n]) && isZero(at.input2[n]); ++n) {
-        last = {at.input1[n], at.input2[n]};
-        at.output1[n] = last.left;
-        at.output2[n] = last.right;
+    int32_t n = kernelPath() != KernelPath::Sse2 ? passSilenceAvx(in1, in2, out1, out2, sampleCount, last)
+                                                 : passSilenceSse2(in1, in2, out1, out2, sampleCount, last);
+    for (; n < sampleCount && isZero(in1[n]) && isZero(in2[n]); ++n) {
+        last = {in1[n], in2[n]};
+        out1[n] = last.left;
+        out2[n] = last.right;
     }
     if (n > 0) m.leftSample = last.left, m.rightSample = last.right;
     return n;
@@ -116,17 +132,15 @@ void process(SEModule_base* object, int32_t bufferOffset, int32_t sampleCount) {
     Module& m = *static_cast<Module*>(object);
     // Nothing is read or written, not even a position formed, for an empty call.
     if (sampleCount <= 0) return;
-    float* positions[kPinCount];
-    for (int pin = 0; pin < kPinCount; ++pin) positions[pin] = m.pins[pin] + bufferOffset;
-    if (!eq::outputsOverlapCleanly(positions, sampleCount)) {
-        eq::processSampleBySample(m, positions, sampleCount);
-        return;
-    }
     // Skipped frames move every position by one, the controls' too; the
-    // frames after them are a call of their own, on parts of the buffers
-    // just checked, which lie as cleanly.
-    const int32_t skipped = eq::passSilenceAtRest(m, positions, sampleCount);
+    // frames after them are a call of their own.
+    const int32_t skipped = eq::passSilenceAtRest(m, bufferOffset, sampleCount);
     if (skipped == sampleCount) return;
-    for (int pin = 0; pin < kPinCount; ++pin) positions[pin] += skipped;
-    eq::processBlock(m, positions, sampleCount - skipped);
+    const int32_t count = sampleCount - skipped;
+    float* positions[kPinCount];
+    for (int pin = 0; pin < kPinCount; ++pin) positions[pin] = m.pins[pin] + bufferOffset + skipped;
+    if (eq::outputsOverlapCleanly(positions, count))
+        eq::processBlock(m, positions, count);
+    else
+        eq::processSampleBySample(m, positions, count);
 }
