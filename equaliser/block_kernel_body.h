@@ -30,16 +30,16 @@ QV_KERNEL_INLINE V flushed(V v, V offset) {
 // band at work) or, Masked, the filling and draining ones. `polledAt`: the
 // step whose poll (and skip check) is already done.
 //
-// Bands 1 to 4 fill F registers of the lane type; band 5 goes alone on SSE2
-// lanes (its own register is all a wider one would do useful work in). The
-// coefficients are read from memory at every step, and on the narrower types
-// the outputs of the last kSkew steps wait in a ring there: held in
-// registers as well, they would crowd out the recursions' own state, which
-// then waits on spills at every step.
+// Bands 1 to 4 fill F registers of the lane type; band 5 goes alone on two
+// lanes (L::Tail: its own register is all a wider one would do useful work
+// in). The coefficients are read from memory at every step, and on the
+// narrower types the outputs of the last kSkew steps wait in a ring there:
+// held in registers as well, they would crowd out the recursions' own state,
+// which then waits on spills at every step.
 template <class L, bool Masked>
 QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
     using V = typename L::V;
-    using T = Sse2Lanes;  // band 5
+    using T = typename L::Tail;  // band 5
     using V2 = __m128d;
     constexpr int W = L::kWidth;
     constexpr int F = 2 * (kBandCount - 1) / W;

@@ -29,6 +29,7 @@ namespace eq {
 // SSE2: one band a register.
 struct Sse2Lanes {
     using V = __m128d;
+    using Tail = Sse2Lanes;  // band 5
     static constexpr int kWidth = 2;
 
     static QV_LANE_INLINE V load(const double* p) { return _mm_load_pd(p); }
@@ -71,8 +72,14 @@ private:
     static QV_LANE_INLINE V magnitude(V v) { return _mm_andnot_pd(_mm_set1_pd(-0.0), v); }
 };
 
+// SSE2's lanes where AVX is there: the same, with a one-instruction select.
+struct Avx128Lanes : Sse2Lanes {
+    static QV_TARGET_AVX inline V select(V mask, V a, V b) { return _mm_blendv_pd(b, a, mask); }
+};
+
 // AVX: two bands a register.
 struct AvxLanes {
+    using Tail = Avx128Lanes;  // band 5
     using V = __m256d;
     static constexpr int kWidth = 4;
 
@@ -113,6 +120,7 @@ private:
 // AVX-512: four bands a register, the fifth alone in a second.
 struct Avx512Lanes {
     using V = __m512d;
+    using Tail = Avx128Lanes;  // band 5
     static constexpr int kWidth = 8;
 
     static QV_TARGET_AVX512 inline V load(const double* p) { return _mm512_load_pd(p); }
