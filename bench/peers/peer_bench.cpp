@@ -1,12 +1,14 @@
 // Times run() of our plug-in beside the equalisers people use instead, all
-// set to the same five bells: 48 kHz stereo noise in 1024-frame blocks,
+// set to the same five bells: 48 kHz stereo noise in 1024-frame blocks (or --frames),
 // every peer once per round in a rotating order, CPU time of this thread
 // (sox: of the sox process), the median over the rounds. Each peer's gain at
 // the five centres is measured first, so a peer that does not filter shows.
 // Our module alone, fed as the plug-in feeds it, is timed beside them: the
 // floor of the plug-in's time.
 //
-//     quorvane-peer-bench [--rounds N] [--seconds S] [--work-dir DIR]
+//     quorvane-peer-bench [--rounds N] [--seconds S] [--frames N] [--work-dir DIR]
+//
+// --frames sets the host's period (1024 frames by default).
 #include <time.h>
 
 #include <algorithm>
@@ -74,13 +76,13 @@ constexpr size_t kProbeFrames = 72000;
 constexpr size_t kMeasuredFrames = 24000;
 
 template <typename Equaliser>
-std::vector<double> centreGains(Equaliser& peer) {
+std::vector<double> centreGains(Equaliser& peer, uint32_t block) {
     std::vector<double> gains;
     std::vector<float> outLeft(kProbeFrames), outRight(kProbeFrames);
     for (const Bell& bell : kBells) {
         const std::vector<float> in = sine(bell.freqHz, kProbeFrames);
-        for (size_t done = 0; done < kProbeFrames; done += kBlock) {
-            const uint32_t n = static_cast<uint32_t>(std::min<size_t>(kBlock, kProbeFrames - done));
+        for (size_t done = 0; done < kProbeFrames; done += block) {
+            const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, kProbeFrames - done));
             peer.process(in.data() + done, in.data() + done, outLeft.data() + done, outRight.data() + done, n);
         }
         const size_t from = kProbeFrames - kMeasuredFrames;
@@ -136,22 +138,24 @@ int main(int argc, char** argv) {
     int rounds = 21;
     double seconds = 8.0;
     std::string workDir = "/tmp";
+    uint32_t block = kBlock;  // frames a run() (the host's period)
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
         else if (option == "--seconds") seconds = std::max(0.1, std::atof(argv[i + 1]));
         else if (option == "--work-dir") workDir = argv[i + 1];
+        else if (option == "--frames") block = static_cast<uint32_t>(std::max(1, std::min(8192, std::atoi(argv[i + 1]))));
         else {
-            std::fprintf(stderr, "usage: quorvane-peer-bench [--rounds N] [--seconds S] [--work-dir DIR]\n");
+            std::fprintf(stderr, "usage: quorvane-peer-bench [--rounds N] [--seconds S] [--frames N] [--work-dir DIR]\n");
             return 2;
         }
     }
 
-    Host host(kRate, kBlock);
+    Host host(kRate, block);
     std::vector<Row> rows;
     for (const PeerSetting& setting : peerSettings()) {
         std::string error;
-        std::unique_ptr<Peer> peer = Peer::create(host, setting.uri, kRate, kBlock, setting.inputs, setting.outputs,
+        std::unique_ptr<Peer> peer = Peer::create(host, setting.uri, kRate, block, setting.inputs, setting.outputs,
                                                   setting.controls, &error);
         if (!peer) {
             std::printf("skipped %s: %s\n", setting.name.c_str(), error.c_str());
@@ -162,14 +166,14 @@ int main(int argc, char** argv) {
             continue;
         }
         Row row{setting.name, setting.closeness, std::move(peer), nullptr, {}, {}};
-        row.gains = centreGains(*row.peer);
+        row.gains = centreGains(*row.peer, block);
         rows.push_back(std::move(row));
     }
     // The floor of our plug-in's time: its module alone, fed as the plug-in
     // feeds it, with no host, ports or copies around it.
     rows.push_back({"Quorvane module alone (no LV2 host)", "the five bells exactly, as the plug-in's module",
-                    nullptr, std::make_unique<ModuleAlone>(kRate, kBlock), {}, {}});
-    rows.back().gains = centreGains(*rows.back().module);
+                    nullptr, std::make_unique<ModuleAlone>(kRate, block), {}, {}});
+    rows.back().gains = centreGains(*rows.back().module, block);
     const SoxPeer sox(workDir, soxEqualizerArguments());
     const size_t soxFrames = static_cast<size_t>(seconds * kRate);
     std::string soxInput;
@@ -190,8 +194,8 @@ int main(int argc, char** argv) {
     }
 
     const std::vector<float> left = noise(kNoiseFrames, 1), right = noise(kNoiseFrames, 2);
-    std::vector<float> outLeft(kBlock), outRight(kBlock);
-    const size_t blocks = static_cast<size_t>(seconds * kRate) / kBlock;
+    std::vector<float> outLeft(block), outRight(block);
+    const size_t blocks = static_cast<size_t>(seconds * kRate) / block;
     const size_t pluginRows = rows.size() - (soxInput.empty() ? 0 : 2);
     std::printf("timing %d rounds of %.1f s of audio per equaliser...\n", rounds, seconds);
     std::fflush(stdout);
@@ -212,16 +216,16 @@ int main(int argc, char** argv) {
             Row& row = rows[which];
             const double start = threadCpuSeconds();
             for (size_t b = 0; b < blocks; ++b) {
-                const size_t offset = (b * kBlock) % kNoiseFrames;
+                const size_t offset = (b * block) % kNoiseFrames;
                 if (row.module)
                     row.module->process(left.data() + offset, right.data() + offset, outLeft.data(), outRight.data(),
-                                        kBlock);
+                                        block);
                 else
                     row.peer->process(left.data() + offset, right.data() + offset, outLeft.data(), outRight.data(),
-                                      kBlock);
+                                      block);
             }
             rows[which].nsPerFrame.push_back((threadCpuSeconds() - start) * 1e9 /
-                                             static_cast<double>(blocks * kBlock));
+                                             static_cast<double>(blocks * block));
         }
     }
 
