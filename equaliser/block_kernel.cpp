@@ -61,7 +61,8 @@ inline __m128i zerosOf(const float* in1, const float* in2, int32_t first, int32_
         uint64_t half[2] = {0, 0};
         for (int32_t f = first; f < n; ++f) {
             const bool leftZero = isZero(in1[f]), rightZero = isZero(in2[f]);
-            const uint64_t asked = (leftZero || rightZero ? kFrameFlushes : 0) | (leftZero && rightZero ? kFrameMaySkip : 0);
+            const uint64_t asked =
+                (leftZero || rightZero ? kFrameFlushes : 0) | (leftZero && rightZero ? kFrameMaySkip : 0);
             half[(f - first) / 8] |= asked << (8 * ((f - first) % 8));
         }
         return _mm_set_epi64x(static_cast<int64_t>(half[1]), static_cast<int64_t>(half[0]));
@@ -182,7 +183,7 @@ __m128 cascadeFrame(LaneState& s, float left, float right) {
             y1 = sse2::flushed<L>(y1, offset), y2 = sse2::flushed<L>(y2, offset);
         }
         const __m128d y = sse2::section<L>(L::load(s.b0 + lane), L::load(s.b1 + lane), L::load(s.b2 + lane),
-                                     L::load(s.a1 + lane), L::load(s.a2 + lane), x, x1, x2, y1, y2);
+                                           L::load(s.a1 + lane), L::load(s.a2 + lane), x, x1, x2, y1, y2);
         L::store(s.x2 + lane, x1), L::store(s.x1 + lane, x);
         L::store(s.y2 + lane, y1), L::store(s.y1 + lane, y);
         x = L::throughFloat(y, out);

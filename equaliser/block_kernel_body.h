@@ -194,7 +194,8 @@ QV_KERNEL_INLINE int32_t runSegment(Segment& g) {
     // them (only lanes of bands not yet at work take them), cleared as wide
     // as they are read.
     for (int32_t row = kRecentRows - kSkew; row < kRecentRows; ++row)
-        for (int lane = 0; lane < 2 * kBandCount; lane += L::kWidth) L::store(g.recent[row] + lane, L::set1(0.0));
+        for (int lane = 0; lane < 2 * kBandCount; lane += L::kWidth)
+            L::store(g.recent[row] + lane, L::set1(0.0));
     int32_t t = 0;
     int32_t polledAt = -1;
     while (t < g.n + kLag) {
@@ -215,16 +216,18 @@ QV_KERNEL_INLINE int32_t runSegment(Segment& g) {
 }
 
 // One bit a lane (bit 2k and 2k + 1 for band k) whose delay values are not
-// all below the rest bound: bands 1 to 4 on the lane type, band 5 on SSE2.
+// all below the rest bound: bands 1 to 4 on the lane type, band 5 on two.
 template <class L>
 QV_KERNEL_INLINE unsigned ringingLanes(const LaneState& s) {
-    using T = Sse2Lanes;
+    using T = typename L::Tail;
     constexpr int W = L::kWidth;
     constexpr int kTail = 2 * (kBandCount - 1);
     const typename L::V bound = L::set1(denormalOffset);
     const __m128d tailBound = T::set1(denormalOffset);
-    unsigned ringing = (T::notBelow(T::load(s.x1 + kTail), tailBound) | T::notBelow(T::load(s.x2 + kTail), tailBound) |
-                        T::notBelow(T::load(s.y1 + kTail), tailBound) | T::notBelow(T::load(s.y2 + kTail), tailBound))
+    unsigned ringing = (T::notBelow(T::load(s.x1 + kTail), tailBound) |
+                        T::notBelow(T::load(s.x2 + kTail), tailBound) |
+                        T::notBelow(T::load(s.y1 + kTail), tailBound) |
+                        T::notBelow(T::load(s.y2 + kTail), tailBound))
                        << kTail;
 #pragma GCC unroll 4
     for (int first = 0; first < kTail; first += W)

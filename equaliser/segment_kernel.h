@@ -52,7 +52,8 @@ constexpr uint8_t kStepPolls = 4;      // a band reaches a poll (Segment::pollin
 // A frame's zero inputs (Segment::zeros).
 constexpr uint8_t kFrameFlushes = 1;
 constexpr uint8_t kFrameMaySkip = 2;
-static_assert(kFrameFlushes == kStepFlushes && kFrameMaySkip == kStepMaySkip, "a frame's asks become its step's");
+static_assert(kFrameFlushes == kStepFlushes && kFrameMaySkip == kStepMaySkip,
+              "a frame's asks become its step's");
 
 struct Segment {
     // Band 5's outputs: frame f's at 2(f + kLag) (the step that makes it);
