@@ -96,7 +96,7 @@ void stageSegment(Segment& g, const float* in1, const float* in2, int32_t n, int
     g.controlIndex = controlIndex;
     g.in1 = in1;
     g.in2 = in2;
-    static_assert(kSkew * (kBandCount - 1) < 16, "the skew reaches back less than sixteen frames");
+    static_assert(kSkew * (kBandCount - 1) <= 16, "the skew reaches back no more than sixteen frames");
     const __m128i flushBit = _mm_set1_epi8(kFrameFlushes), skipBit = _mm_set1_epi8(kFrameMaySkip);
     __m128i before = _mm_setzero_si128();
     _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros), before);

@@ -55,10 +55,12 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
     // Where bands 1 to 4 take one register, the outputs of the last kSkew
     // steps stay in registers too (oldest first).
     constexpr bool kHeld = F == 1;
-    V held[kSkew];
+    V held[kSkew][F];
 #pragma GCC unroll 4
     for (int j = 0; j < kSkew; ++j)
-        held[j] = kHeld ? L::load(g.recent[(t - kSkew + j) & (kRecentRows - 1)]) : L::set1(0.0);
+#pragma GCC unroll 4
+        for (int v = 0; v < F; ++v)
+            held[j][v] = kHeld ? L::load(g.recent[(t - kSkew + j) & (kRecentRows - 1)] + W * v) : L::set1(0.0);
     V2 tx1 = T::load(s.x1 + kTail), tx2 = T::load(s.x2 + kTail);
     V2 ty1 = T::load(s.y1 + kTail), ty2 = T::load(s.y2 + kTail);
     RunEnd end{t, -1};
@@ -127,7 +129,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         double* giving = g.recent[t & (kRecentRows - 1)];
         V earlier[F];
 #pragma GCC unroll 4
-        for (int v = 0; v < F; ++v) earlier[v] = kHeld ? held[0] : L::load(given + W * v);
+        for (int v = 0; v < F; ++v) earlier[v] = kHeld ? held[0][v] : L::load(given + W * v);
         V x[F];
         x[0] = L::shiftIn(L::frameAtTop(g.in1 + frame, g.in2 + frame), earlier[0]);
 #pragma GCC unroll 4
@@ -135,14 +137,22 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         const V2 tx = kHeld ? L::topPair(earlier[F - 1]) : T::load(given + kTail - 2);
         if (kHeld)
 #pragma GCC unroll 4
-            for (int j = 0; j + 1 < kSkew; ++j) held[j] = held[j + 1];
+            for (int j = 0; j + 1 < kSkew; ++j)
+#pragma GCC unroll 4
+                for (int v = 0; v < F; ++v) held[j][v] = held[j + 1][v];
 #pragma GCC unroll 4
         for (int v = 0; v < F; ++v) {
+            // A register none of whose bands has a frame at this step
+            // (filling or draining) is left as it is: its lanes' output
+            // reaches no band at work.
+            constexpr unsigned kAllBands = (1u << (W / 2)) - 1;
+            const unsigned bandsHere = (working >> (v * W / 2)) & kAllBands;
+            if (Masked && bandsHere == 0) continue;
             const int lane = W * v;
             const V y = section<L>(L::load(s.b0 + lane), L::load(s.b1 + lane), L::load(s.b2 + lane),
                                    L::load(s.a1 + lane), L::load(s.a2 + lane), x[v], x1[v], x2[v], y1[v],
                                    y2[v]);
-            if (Masked) {
+            if (Masked && bandsHere != kAllBands) {
                 const V mask = L::load(kLaneMasks.lanes(working, lane));
                 x2[v] = L::select(mask, x1[v], x2[v]);
                 x1[v] = L::select(mask, x[v], x1[v]);
@@ -154,21 +164,15 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
             __m128 unused;
             const V given = L::throughFloat(y, unused);
             if (kHeld)
-                held[kSkew - 1] = given;
+                held[kSkew - 1][v] = given;
             else
                 L::store(giving + lane, given);
         }
+        // Band 5 has a frame at every step but the filling ones.
+        if (Masked && !((working >> (kBandCount - 1)) & 1)) continue;
         const V2 ty = section<T>(T::load(s.b0 + kTail), T::load(s.b1 + kTail), T::load(s.b2 + kTail),
                                  T::load(s.a1 + kTail), T::load(s.a2 + kTail), tx, tx1, tx2, ty1, ty2);
-        if (Masked) {
-            const V2 mask = T::load(kLaneMasks.lanes(working, kTail));
-            tx2 = T::select(mask, tx1, tx2);
-            tx1 = T::select(mask, tx, tx1);
-            ty2 = T::select(mask, ty1, ty2);
-            ty1 = T::select(mask, ty, ty1);
-        } else {
-            tx2 = tx1, tx1 = tx, ty2 = ty1, ty1 = ty;
-        }
+        tx2 = tx1, tx1 = tx, ty2 = ty1, ty1 = ty;
         // Band 5's output for frame t - kLag.
         _mm_storel_pi(reinterpret_cast<__m64*>(g.outs + 2 * t), _mm_cvtpd_ps(ty));
     }
@@ -179,7 +183,9 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
     }
     if (kHeld)
 #pragma GCC unroll 4
-        for (int j = 0; j < kSkew; ++j) L::store(g.recent[(t - kSkew + j) & (kRecentRows - 1)], held[j]);
+        for (int j = 0; j < kSkew; ++j)
+#pragma GCC unroll 4
+            for (int v = 0; v < F; ++v) L::store(g.recent[(t - kSkew + j) & (kRecentRows - 1)] + W * v, held[j][v]);
     T::store(s.x1 + kTail, tx1), T::store(s.x2 + kTail, tx2);
     T::store(s.y1 + kTail, ty1), T::store(s.y2 + kTail, ty2);
     end.t = t;
