@@ -18,6 +18,7 @@
 #include "equaliser/process_steps.h"
 #include "equaliser/segment_kernel.h"
 #include "equaliser/silence_pass.h"
+#include "equaliser/target_region.h"
 
 namespace eq {
 
@@ -139,31 +140,17 @@ namespace sse2 {
 #include "equaliser/block_kernel_body.h"
 }  // namespace sse2
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx")
-#endif
+QV_BEGIN_TARGET("avx")
 namespace avx {
 #include "equaliser/block_kernel_body.h"
 }  // namespace avx
-#if defined(__clang__)
-#pragma clang attribute pop
-#pragma clang attribute push(__attribute__((target("avx512f,avx512dq"))), apply_to = function)
-#else
-#pragma GCC pop_options
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq")
-#endif
+QV_END_TARGET
+
+QV_BEGIN_TARGET("avx512f,avx512dq")
 namespace avx512 {
 #include "equaliser/block_kernel_body.h"
 }  // namespace avx512
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QV_END_TARGET
 
 namespace {
 

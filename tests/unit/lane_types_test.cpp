@@ -21,6 +21,7 @@
 #include "equaliser/lane_types.h"
 #include "equaliser/module.h"
 #include "equaliser/segment_kernel.h"
+#include "equaliser/target_region.h"
 
 namespace {
 
@@ -39,37 +40,23 @@ struct LaneResults {
 namespace sse2 {
 #include "tests/unit/lane_type_checks.h"
 }
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx")
-#endif
+QV_BEGIN_TARGET("avx")
 namespace avx {
 #include "tests/unit/lane_type_checks.h"
 void run(const double* a, const double* b, const double* mask, LaneResults& r) {
     runLaneOperations<eq::AvxLanes>(a, b, mask, r);
 }
 }  // namespace avx
-#if defined(__clang__)
-#pragma clang attribute pop
-#pragma clang attribute push(__attribute__((target("avx512f,avx512dq"))), apply_to = function)
-#else
-#pragma GCC pop_options
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512dq")
-#endif
+QV_END_TARGET
+
+QV_BEGIN_TARGET("avx512f,avx512dq")
 namespace avx512 {
 #include "tests/unit/lane_type_checks.h"
 void run(const double* a, const double* b, const double* mask, LaneResults& r) {
     runLaneOperations<eq::Avx512Lanes>(a, b, mask, r);
 }
 }  // namespace avx512
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+QV_END_TARGET
 
 namespace {
 
