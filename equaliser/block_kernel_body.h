@@ -266,16 +266,9 @@ QV_KERNEL_INLINE void processBlockWith(Module& m, float* const* positions, int32
         const unsigned ringing = isZero(left) && isZero(right) ? ringingLanes<L>(g.state) : ~0u;
         if (ringing == 0) {
             // Silence through bands at rest: the inputs go through as they are.
-            SilentFrame last{left, right};
-            int32_t n = L::kWidth >= 4 ? passSilenceAvx(at.input1 + i, at.input2 + i, at.output1 + i,
-                                                        at.output2 + i, count - i, last)
-                                       : passSilenceSse2(at.input1 + i, at.input2 + i, at.output1 + i,
-                                                         at.output2 + i, count - i, last);
-            for (; i + n < count && isZero(at.input1[i + n]) && isZero(at.input2[i + n]); ++n) {
-                last = {at.input1[i + n], at.input2[i + n]};
-                at.output1[i + n] = last.left;
-                at.output2[i + n] = last.right;
-            }
+            SilentFrame last{lastLeft, lastRight};
+            const int32_t n = passSilence(at.input1 + i, at.input2 + i, at.output1 + i, at.output2 + i,
+                                          count - i, last);
             lastLeft = last.left, lastRight = last.right;
             controlIndex += n;
             i += n;

@@ -112,15 +112,9 @@ int32_t passSilenceAtRest(Module& m, int32_t bufferOffset, int32_t sampleCount) 
     float* out1 = m.pins[PIN_OUTPUT1] + bufferOffset;
     float* out2 = m.pins[PIN_OUTPUT2] + bufferOffset;
     if (!audioLaidOutCleanly(in1, in2, out1, out2, sampleCount)) return 0;
-    SilentFrame last{0.0f, 0.0f};
-    int32_t n = kernelPath() != KernelPath::Sse2 ? passSilenceAvx(in1, in2, out1, out2, sampleCount, last)
-                                                 : passSilenceSse2(in1, in2, out1, out2, sampleCount, last);
-    for (; n < sampleCount && isZero(in1[n]) && isZero(in2[n]); ++n) {
-        last = {in1[n], in2[n]};
-        out1[n] = last.left;
-        out2[n] = last.right;
-    }
-    if (n > 0) m.leftSample = last.left, m.rightSample = last.right;
+    SilentFrame last{m.leftSample, m.rightSample};
+    const int32_t n = passSilence(in1, in2, out1, out2, sampleCount, last);
+    m.leftSample = last.left, m.rightSample = last.right;
     return n;
 }
 

@@ -2,6 +2,7 @@
 
 #include <immintrin.h>
 
+#include "equaliser/kernel_path.h"
 #include "equaliser/process_steps.h"
 
 #define QV_AVX __attribute__((target("avx")))
@@ -29,8 +30,6 @@ QV_AVX inline bool eightSilent(const float* left, const float* right, int32_t n)
 // The last lane's sample: the last frame passed, as it was read (an output
 // place over the other side's input has overwritten it since).
 inline float lastLane(__m128 v) { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, 3)); }
-
-}  // namespace
 
 // Four frames from n, both inputs of each read before either output is
 // written (an output may lie on the other side's input).
@@ -75,6 +74,20 @@ QV_AVX int32_t passSilenceAvx(const float* left, const float* right, float* out1
     }
     // Back to 128-bit code without the penalty of dirty upper halves.
     _mm256_zeroupper();
+    return n;
+}
+
+}  // namespace
+
+int32_t passSilence(const float* left, const float* right, float* out1, float* out2, int32_t limit,
+                    SilentFrame& last) {
+    int32_t n = kernelPath() != KernelPath::Sse2 ? passSilenceAvx(left, right, out1, out2, limit, last)
+                                                 : passSilenceSse2(left, right, out1, out2, limit, last);
+    for (; n < limit && isZero(left[n]) && isZero(right[n]); ++n) {
+        last = {left[n], right[n]};
+        out1[n] = last.left;
+        out2[n] = last.right;
+    }
     return n;
 }
 

@@ -12,15 +12,15 @@ struct SilentFrame {
     float left, right;
 };
 
-// From frame 0, four frames a step while all four ask to be skipped (see
-// decide()): copies their inputs to the outputs (Output1 first) and returns
-// how many frames it passed, a multiple of four no more than `limit`; `last`
-// takes the last passed frame's inputs (an output may lie on the other
-// side's input, so they cannot be read back afterwards). The AVX form takes
-// eight frames a step; only for processors with AVX (kernel_path.h).
-int32_t passSilenceSse2(const float* left, const float* right, float* out1, float* out2, int32_t limit,
-                        SilentFrame& last);
-int32_t passSilenceAvx(const float* left, const float* right, float* out1, float* out2, int32_t limit,
-                       SilentFrame& last);
+// From frame 0, every frame (at most `limit`) whose two inputs are zero
+// (see decide()): copies its inputs to its outputs, Output1 first, and
+// returns how many frames it passed; `last` takes the last passed frame's
+// inputs (an output may lie on the other side's input, so they cannot be
+// read back afterwards) and is left as it is when none passed. Four frames a
+// step on SSE2, eight where the kernel path has AVX (kernel_path.h), then
+// one at a time. Only for buffers each of which either is one of the other
+// three or lies apart from them over the frames.
+int32_t passSilence(const float* left, const float* right, float* out1, float* out2, int32_t limit,
+                    SilentFrame& last);
 
 }  // namespace eq
