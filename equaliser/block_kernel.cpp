@@ -53,8 +53,8 @@ void pollAllBands(Segment& g, int32_t controlIndex) {
 // One frame through the five bands one after another (below).
 __m128 cascadeFrame(LaneState& s, float left, float right);
 
-// What the sixteen frames from `first` ask for (kFrameFlushes where an input
-// is zero, kFrameMaySkip too where both are), one byte each; none past `n`.
+// What the sixteen frames from `first` ask for (kFlushes where an input
+// is zero, kMaySkip too where both are), one byte each; none past `n`.
 inline __m128i zerosOf(const float* in1, const float* in2, int32_t first, int32_t n) {
     if (first + 16 > n) {
         // Gathered in general registers: bytes stored one by one and read
@@ -63,13 +63,13 @@ inline __m128i zerosOf(const float* in1, const float* in2, int32_t first, int32_
         for (int32_t f = first; f < n; ++f) {
             const bool leftZero = isZero(in1[f]), rightZero = isZero(in2[f]);
             const uint64_t asked =
-                (leftZero || rightZero ? kFrameFlushes : 0) | (leftZero && rightZero ? kFrameMaySkip : 0);
+                (leftZero || rightZero ? kFlushes : 0) | (leftZero && rightZero ? kMaySkip : 0);
             half[(f - first) / 8] |= asked << (8 * ((f - first) % 8));
         }
         return _mm_set_epi64x(static_cast<int64_t>(half[1]), static_cast<int64_t>(half[0]));
     }
     const __m128 zero = _mm_setzero_ps();
-    const __m128i flushes = _mm_set1_epi32(kFrameFlushes), maySkip = _mm_set1_epi32(kFrameMaySkip);
+    const __m128i flushes = _mm_set1_epi32(kFlushes), maySkip = _mm_set1_epi32(kMaySkip);
     __m128i four[4];
     for (int j = 0; j < 4; ++j) {
         const __m128i leftZero = _mm_castps_si128(_mm_cmpeq_ps(_mm_loadu_ps(in1 + first + 4 * j), zero));
@@ -98,7 +98,7 @@ void stageSegment(Segment& g, const float* in1, const float* in2, int32_t n, int
     g.in1 = in1;
     g.in2 = in2;
     static_assert(kSkew * (kBandCount - 1) <= 16, "the skew reaches back no more than sixteen frames");
-    const __m128i flushBit = _mm_set1_epi8(kFrameFlushes), skipBit = _mm_set1_epi8(kFrameMaySkip);
+    const __m128i flushBit = _mm_set1_epi8(kFlushes), skipBit = _mm_set1_epi8(kMaySkip);
     __m128i before = _mm_setzero_si128();
     _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros), before);
     for (int32_t first = 0; first < n + kLag; first += 16) {
@@ -113,10 +113,7 @@ void stageSegment(Segment& g, const float* in1, const float* in2, int32_t n, int
         before = now;
     }
     for (int32_t poll = g.firstPoll; poll < n; poll += kPollInterval)
-        for (int k = 0; k < kBandCount; ++k) {
-            g.events[poll + kSkew * k] |= kStepPolls;
-            g.pollingBand[poll + kSkew * k] = static_cast<uint8_t>(k);
-        }
+        for (int k = 0; k < kBandCount; ++k) g.events[poll + kSkew * k] |= kPolls;
 }
 
 // The segment's outputs to the host's buffers: Output1 before Output2, so

@@ -70,7 +70,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         const unsigned events = g.events[t];
         unsigned working = Masked ? bandsAtWork(t, n) : (1u << kBandCount) - 1;
         if (__builtin_expect(events != 0, 0)) {
-            if (t != polledAt && (events & kStepMaySkip) && (working & 1)) {
+            if (t != polledAt && (events & kMaySkip) && (working & 1)) {
                 // Band 1 at rest before a frame that may be skipped: whether
                 // every band rests decides it, so the segment ends before it.
                 const V bound = L::set1(denormalOffset);
@@ -82,8 +82,8 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
                     working &= ~1u;
                 }
             }
-            if (t != polledAt && (events & kStepPolls)) {
-                const int k = g.pollingBand[t];
+            if (t != polledAt && (events & kPolls)) {
+                const int k = pollingBand(g, t);
                 if ((working >> k) & 1) {
                     const V limit = L::set1(kMaxDelayMagnitude);
                     const V2 tailLimit = T::set1(kMaxDelayMagnitude);
@@ -102,7 +102,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
                     }
                 }
             }
-            const unsigned flushing = (events & kStepFlushes) ? bandsFlushing(g, t) & working : 0;
+            const unsigned flushing = (events & kFlushes) ? bandsFlushing(g, t) & working : 0;
             if (flushing != 0) {
                 const V offset = L::set1(denormalOffset);
 #pragma GCC unroll 4

@@ -44,16 +44,12 @@ static_assert(kSkew < kRecentRows && (kRecentRows & (kRecentRows - 1)) == 0, "a 
 // apart than the skew is long, so at most one band polls at any step.
 static_assert(kLag < kPollInterval, "one band's poll at a step");
 
-// What a step asks for beyond the sections (Segment::events).
-constexpr uint8_t kStepFlushes = 1;    // some band's frame has a zero input
-constexpr uint8_t kStepMaySkip = 2;    // band 1's frame has two zero inputs
-constexpr uint8_t kStepPolls = 4;      // a band reaches a poll (Segment::pollingBand)
-
-// A frame's zero inputs (Segment::zeros).
-constexpr uint8_t kFrameFlushes = 1;
-constexpr uint8_t kFrameMaySkip = 2;
-static_assert(kFrameFlushes == kStepFlushes && kFrameMaySkip == kStepMaySkip,
-              "a frame's asks become its step's");
+// What a frame's zero inputs ask for (Segment::zeros), and what a step asks
+// for beyond the sections (Segment::events): the same bits, a step taking
+// band 1's frame's and any band's flush.
+constexpr uint8_t kFlushes = 1;  // an input is zero (for a step: some band's frame's)
+constexpr uint8_t kMaySkip = 2;  // both inputs are zero (for a step: band 1's frame's)
+constexpr uint8_t kPolls = 4;    // a step at which a band reaches a poll (pollingBand)
 
 struct Segment {
     // Band 5's outputs: frame f's at 2(f + kLag) (the step that makes it);
@@ -64,7 +60,6 @@ struct Segment {
     uint8_t zeros[kMaxSegment + 2 * kLag + 16];
     // Per step (and up to fifteen more, written and never read).
     uint8_t events[kMaxSegment + kLag + 16];
-    uint8_t pollingBand[kMaxSegment + kLag];
     // Bands 1 to 4's outputs of the last steps, rounded through float: step
     // t's in row t mod kRecentRows.
     alignas(64) double recent[kRecentRows][kLanes];
@@ -91,8 +86,16 @@ inline unsigned bandsAtWork(int32_t t, int32_t n) {
 inline unsigned bandsFlushing(const Segment& g, int32_t t) {
     unsigned bands = 0;
 #pragma GCC unroll 5
-    for (int k = 0; k < kBandCount; ++k) bands |= (g.zeros[t - kSkew * k + kLag] & kFrameFlushes) << k;
+    for (int k = 0; k < kBandCount; ++k) bands |= (g.zeros[t - kSkew * k + kLag] & kFlushes) << k;
     return bands;
+}
+
+// The band that reaches a poll at step t, a step marked kPolls: polls lie
+// kPollInterval frames apart and band k reaches one kSkew k steps after its
+// frame, less than kPollInterval steps (so one band a step).
+static_assert((kPollInterval & (kPollInterval - 1)) == 0, "polls a power of two apart");
+inline int pollingBand(const Segment& g, int32_t t) {
+    return ((t - g.firstPoll) & (kPollInterval - 1)) / kSkew;
 }
 
 // Where band k's poll at step t reads the controls.
