@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 
 #include "equaliser/kernel_path.h"
 #include "equaliser/lane_state.h"
@@ -28,21 +27,10 @@ namespace {
 // draining would cost more than the skew gains.
 constexpr int32_t kShortestSegment = 3;
 
-// Band k's four delay values within the runaway bound, on both sides (a NaN
-// is not), and its controls as its last poll took them: its poll would
-// change nothing.
-bool pollChangesNothing(const Segment& g, int k, int32_t controlIndex) {
-    const LaneState& s = g.state;
-    for (const double* values : {s.x1, s.x2, s.y1, s.y2})
-        for (int lane = 2 * k; lane < 2 * k + 2; ++lane)
-            if (!(values[lane] <= kMaxDelayMagnitude && values[lane] >= -kMaxDelayMagnitude)) return false;
-    return controlsAsCached(*g.module, k, g.controls, controlIndex);
-}
-
-// The poll on a frame the bands take one after another.
+// The poll on a frame the bands take one after another (short calls, ring-
+// outs: once in a poll interval), through the bands themselves.
 void pollAllBands(Segment& g, int32_t controlIndex) {
     for (int k = 0; k < kBandCount; ++k) {
-        if (pollChangesNothing(g, k, controlIndex)) continue;
         BandFilter& band = *g.module->bands[k];
         scatterBand(g.state, k, band);
         pollBand(*g.module, k, g.controls, controlIndex);

@@ -10,9 +10,8 @@ namespace eq {
 // polls: it restarts from silence instead, as a band gone non-finite does
 // (kMaxDelayMagnitude, 2^40, in process_steps.h).
 
-BandRedesign redesignBand(Module& m, int band, float* const* controlPins, int32_t controlIndex) {
-    BandRedesign r;
-    if (controlsAsCached(m, band, controlPins, controlIndex)) return r;
+bool redesignBand(Module& m, int band, float* const* controlPins, int32_t controlIndex) {
+    if (controlsAsCached(m, band, controlPins, controlIndex)) return false;
     float* const* controls = controlPins + 4 * band;
     const float freq = controls[CONTROL_FREQ][controlIndex];
     const float gain = controls[CONTROL_GAIN][controlIndex];
@@ -23,21 +22,14 @@ BandRedesign redesignBand(Module& m, int band, float* const* controlPins, int32_
     m.cachedQ[band] = q;
     m.cachedType[band] = type;
     m.bandType[band] = toFilterType(type);
-    BandFilter& filter = *m.bands[band];
-    r.redesigned = true;
-    r.typeChanged = m.bandType[band] != filter.type;
-    designBand(&filter, m.bandType[band], 10.0f * freq, 10.0f * q, 10.0f * gain);
-    return r;
+    designBand(m.bands[band], m.bandType[band], 10.0f * freq, 10.0f * q, 10.0f * gain);
+    return true;
 }
 
-bool pollBand(Module& m, int band, float* const* controlPins, int32_t controlIndex) {
-    bool changed = redesignBand(m, band, controlPins, controlIndex).redesigned;
+void pollBand(Module& m, int band, float* const* controlPins, int32_t controlIndex) {
+    redesignBand(m, band, controlPins, controlIndex);
     BandFilter& filter = *m.bands[band];
-    if (!delayValuesWithin(filter, kMaxDelayMagnitude) && coefficientsFinite(filter)) {
-        clearDelayValues(filter);
-        changed = true;
-    }
-    return changed;
+    if (!delayValuesWithin(filter, kMaxDelayMagnitude) && coefficientsFinite(filter)) clearDelayValues(filter);
 }
 
 void poll(Module& m, float* const* controlPins, int32_t controlIndex) {

@@ -126,18 +126,14 @@ inline bool controlsAsCached(const Module& m, int band, float* const* controlPin
 // The first half of one band's part of a poll: reads its four controls at
 // `controlIndex` and, when they differ from its caches, takes them up and
 // redesigns the band (which clears its delay values when the type changed).
-// It reads no delay value, so it may run before the band reaches the poll.
-struct BandRedesign {
-    bool redesigned = false;
-    bool typeChanged = false;
-};
-BandRedesign redesignBand(Module& module, int band, float* const* controlPins, int32_t controlIndex);
+// True when it redesigned.
+bool redesignBand(Module& module, int band, float* const* controlPins, int32_t controlIndex);
 
-// One band's part of a poll: the same reading, redesign and restart for
-// band `band` alone (bands never depend on each other's designs), so a
-// pipeline that runs the bands a frame apart can poll each band as its turn
-// comes. True when the band's coefficients or delay values changed.
-bool pollBand(Module& module, int band, float* const* controlPins, int32_t controlIndex);
+// One band's part of a poll: the same reading and redesign, and the restart
+// of a band that ran away, for band `band` alone (bands never depend on each
+// other's designs), so a kernel that runs the bands some steps apart can
+// poll each band as its turn comes.
+void pollBand(Module& module, int band, float* const* controlPins, int32_t controlIndex);
 
 // The largest delay value a band keeps at a poll (see poll.cpp).
 constexpr double kMaxDelayMagnitude = 1099511627776.0;  // 2^40
