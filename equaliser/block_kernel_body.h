@@ -35,7 +35,10 @@ QV_KERNEL_INLINE V flushed(V v, V offset) {
 // in). The coefficients are read from memory at every step, and on the
 // narrower types the outputs of the last kSkew steps wait in a ring there:
 // held in registers as well, they would crowd out the recursions' own state,
-// which then waits on spills at every step.
+// which then waits on spills at every step. For the same reason the steady
+// steps there keep each section's last two inputs in memory (g.inputs) and
+// only its outputs in registers: the inputs are off the recursion's chain,
+// so reading them where they are needed costs a load, not time.
 template <class L, bool Masked>
 QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
     using V = typename L::V;
@@ -55,6 +58,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
     // Where bands 1 to 4 take one register, the outputs of the last kSkew
     // steps stay in registers too (oldest first).
     constexpr bool kHeld = F == 1;
+    constexpr bool kInputsInMemory = !kHeld && !Masked;
     V held[kSkew][F];
 #pragma GCC unroll 4
     for (int j = 0; j < kSkew; ++j)
@@ -63,10 +67,22 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
             held[j][v] = kHeld ? L::load(g.recent[(t - kSkew + j) & (kRecentRows - 1)] + W * v) : L::set1(0.0);
     V2 tx1 = T::load(s.x1 + kTail), tx2 = T::load(s.x2 + kTail);
     V2 ty1 = T::load(s.y1 + kTail), ty2 = T::load(s.y2 + kTail);
+    // Where the inputs live in memory, a section's x1 and x2 at step t are
+    // its inputs of steps t - 1 and t - 2; the registers x1, x2, tx1 and tx2
+    // hold them only on the way in and out.
+    const auto inputsAt = [&g](int32_t step) { return g.inputs[step & (kRecentRows - 1)]; };
+    if (kInputsInMemory) {
+#pragma GCC unroll 4
+        for (int v = 0; v < F; ++v)
+            L::store(inputsAt(t - 1) + W * v, x1[v]), L::store(inputsAt(t - 2) + W * v, x2[v]);
+        T::store(inputsAt(t - 1) + kTail, tx1), T::store(inputsAt(t - 2) + kTail, tx2);
+    }
     RunEnd end{t, -1};
     int32_t n = g.n;
     for (;; ++t) {
         if (Masked ? !(t < n + kLag && (t < kLag || t >= n)) : t >= n) break;
+        const auto inputs1 = [&](int v) { return kInputsInMemory ? L::load(inputsAt(t - 1) + W * v) : x1[v]; };
+        const auto inputs2 = [&](int v) { return kInputsInMemory ? L::load(inputsAt(t - 2) + W * v) : x2[v]; };
         const unsigned events = g.events[t];
         unsigned working = Masked ? bandsAtWork(t, n) : (1u << kBandCount) - 1;
         if (__builtin_expect(events != 0, 0)) {
@@ -74,7 +90,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
                 // Band 1 at rest before a frame that may be skipped: whether
                 // every band rests decides it, so the segment ends before it.
                 const V bound = L::set1(denormalOffset);
-                const unsigned ringing = L::notBelow(x1[0], bound) | L::notBelow(x2[0], bound) |
+                const unsigned ringing = L::notBelow(inputs1(0), bound) | L::notBelow(inputs2(0), bound) |
                                          L::notBelow(y1[0], bound) | L::notBelow(y2[0], bound);
                 if ((ringing & 3) == 0) {
                     n = g.n = t;
@@ -85,17 +101,24 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
             if (t != polledAt && (events & kPolls)) {
                 const int k = pollingBand(g, t);
                 if ((working >> k) & 1) {
-                    const V limit = L::set1(kMaxDelayMagnitude);
-                    const V2 tailLimit = T::set1(kMaxDelayMagnitude);
-                    unsigned runaway = (T::beyond(tx1, tailLimit) | T::beyond(tx2, tailLimit) |
-                                        T::beyond(ty1, tailLimit) | T::beyond(ty2, tailLimit))
-                                       << kTail;
+                    // Only the register that holds band k is looked at.
+                    unsigned runaway = 0;
+                    if (k == kBandCount - 1) {
+                        const V2 limit = T::set1(kMaxDelayMagnitude);
+                        const V2 inputs1 = kInputsInMemory ? T::load(inputsAt(t - 1) + kTail) : tx1;
+                        const V2 inputs2 = kInputsInMemory ? T::load(inputsAt(t - 2) + kTail) : tx2;
+                        runaway = T::beyond(inputs1, limit) | T::beyond(inputs2, limit) |
+                                  T::beyond(ty1, limit) | T::beyond(ty2, limit);
+                    } else {
+                        const V limit = L::set1(kMaxDelayMagnitude);
 #pragma GCC unroll 4
-                    for (int v = 0; v < F; ++v)
-                        runaway |= (L::beyond(x1[v], limit) | L::beyond(x2[v], limit) |
-                                    L::beyond(y1[v], limit) | L::beyond(y2[v], limit))
-                                   << (W * v);
-                    if ((runaway >> (2 * k)) & 3 ||
+                        for (int v = 0; v < F; ++v)
+                            if (2 * k / W == v)
+                                runaway = (L::beyond(inputs1(v), limit) | L::beyond(inputs2(v), limit) |
+                                           L::beyond(y1[v], limit) | L::beyond(y2[v], limit)) >>
+                                          (2 * k - W * v);
+                    }
+                    if ((runaway & 3) != 0 ||
                         !controlsAsCached(*g.module, k, g.controls, pollControlIndex(g, k, t))) {
                         end.polling = k;
                         break;
@@ -119,6 +142,18 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
                 tx2 = T::select(mask, flushed<T>(tx2, tailOffset), tx2);
                 ty1 = T::select(mask, flushed<T>(ty1, tailOffset), ty1);
                 ty2 = T::select(mask, flushed<T>(ty2, tailOffset), ty2);
+                if (kInputsInMemory) {
+                    for (int32_t step = t - 2; step < t; ++step) {
+#pragma GCC unroll 4
+                        for (int v = 0; v < F; ++v) {
+                            const V lanes = L::load(kLaneMasks.lanes(flushing, W * v));
+                            const V x = L::load(inputsAt(step) + W * v);
+                            L::store(inputsAt(step) + W * v, L::select(lanes, flushed<L>(x, offset), x));
+                        }
+                        const V2 x = T::load(inputsAt(step) + kTail);
+                        T::store(inputsAt(step) + kTail, T::select(mask, flushed<T>(x, tailOffset), x));
+                    }
+                }
             }
         }
         // Band 1 takes frame t (straight from the host's buffers: the outputs
@@ -150,7 +185,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
             if (Masked && bandsHere == 0) continue;
             const int lane = W * v;
             const V y = section<L>(L::load(s.b0 + lane), L::load(s.b1 + lane), L::load(s.b2 + lane),
-                                   L::load(s.a1 + lane), L::load(s.a2 + lane), x[v], x1[v], x2[v], y1[v],
+                                   L::load(s.a1 + lane), L::load(s.a2 + lane), x[v], inputs1(v), inputs2(v), y1[v],
                                    y2[v]);
             if (Masked && bandsHere != kAllBands) {
                 const V mask = L::load(kLaneMasks.lanes(working, lane));
@@ -158,6 +193,9 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
                 x1[v] = L::select(mask, x[v], x1[v]);
                 y2[v] = L::select(mask, y1[v], y2[v]);
                 y1[v] = L::select(mask, y, y1[v]);
+            } else if (kInputsInMemory) {
+                L::store(inputsAt(t) + lane, x[v]);
+                y2[v] = y1[v], y1[v] = y;
             } else {
                 x2[v] = x1[v], x1[v] = x[v], y2[v] = y1[v], y1[v] = y;
             }
@@ -171,10 +209,22 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         // Band 5 has a frame at every step but the filling ones.
         if (Masked && !((working >> (kBandCount - 1)) & 1)) continue;
         const V2 ty = section<T>(T::load(s.b0 + kTail), T::load(s.b1 + kTail), T::load(s.b2 + kTail),
-                                 T::load(s.a1 + kTail), T::load(s.a2 + kTail), tx, tx1, tx2, ty1, ty2);
-        tx2 = tx1, tx1 = tx, ty2 = ty1, ty1 = ty;
+                                 T::load(s.a1 + kTail), T::load(s.a2 + kTail), tx,
+                                 kInputsInMemory ? T::load(inputsAt(t - 1) + kTail) : tx1,
+                                 kInputsInMemory ? T::load(inputsAt(t - 2) + kTail) : tx2, ty1, ty2);
+        if (kInputsInMemory)
+            T::store(inputsAt(t) + kTail, tx);
+        else
+            tx2 = tx1, tx1 = tx;
+        ty2 = ty1, ty1 = ty;
         // Band 5's output for frame t - kLag.
         _mm_storel_pi(reinterpret_cast<__m64*>(g.outs + 2 * t), _mm_cvtpd_ps(ty));
+    }
+    if (kInputsInMemory) {
+#pragma GCC unroll 4
+        for (int v = 0; v < F; ++v)
+            x1[v] = L::load(inputsAt(t - 1) + W * v), x2[v] = L::load(inputsAt(t - 2) + W * v);
+        tx1 = T::load(inputsAt(t - 1) + kTail), tx2 = T::load(inputsAt(t - 2) + kTail);
     }
 #pragma GCC unroll 4
     for (int v = 0; v < F; ++v) {

@@ -63,6 +63,9 @@ struct Segment {
     // Bands 1 to 4's outputs of the last steps, rounded through float: step
     // t's in row t mod kRecentRows.
     alignas(64) double recent[kRecentRows][kLanes];
+    // Each band's input at the last steps (row t mod kRecentRows), where the
+    // steady steps keep the sections' x1 and x2 on the narrower lane types.
+    alignas(64) double inputs[kRecentRows][kLanes];
     LaneState state;
 
     int32_t n;             // frames it takes: fewer once it stops before one that may be skipped
