@@ -35,10 +35,11 @@ QV_KERNEL_INLINE V flushed(V v, V offset) {
 // in). The coefficients are read from memory at every step, and on the
 // narrower types the outputs of the last kSkew steps wait in a ring there:
 // held in registers as well, they would crowd out the recursions' own state,
-// which then waits on spills at every step. For the same reason the steady
-// steps there keep each section's last two inputs in memory (g.inputs) and
-// only its outputs in registers: the inputs are off the recursion's chain,
-// so reading them where they are needed costs a load, not time.
+// which then waits on spills at every step. For the same reason, where the
+// four delay values of every register outgrow the sixteen registers (SSE2),
+// the steady steps keep each section's last two inputs in memory (g.inputs)
+// and only its outputs in registers: the inputs are off the recursion's
+// chain, so reading them where they are needed costs a load, not time.
 template <class L, bool Masked>
 QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
     using V = typename L::V;
@@ -58,7 +59,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
     // Where bands 1 to 4 take one register, the outputs of the last kSkew
     // steps stay in registers too (oldest first).
     constexpr bool kHeld = F == 1;
-    constexpr bool kInputsInMemory = !kHeld && !Masked;
+    constexpr bool kInputsInMemory = !Masked && 4 * (F + 1) > 16;
     V held[kSkew][F];
 #pragma GCC unroll 4
     for (int j = 0; j < kSkew; ++j)
