@@ -43,25 +43,29 @@ __m128 cascadeFrame(LaneState& s, float left, float right);
 
 // What the sixteen frames from `first` ask for (kFlushes where an input
 // is zero, kMaySkip too where both are), one byte each; none past `n`.
+// Four frames an instruction wherever four are left, so a short call's
+// frames are looked at without a branch each.
 inline __m128i zerosOf(const float* in1, const float* in2, int32_t first, int32_t n) {
-    if (first + 16 > n) {
-        // Gathered in general registers: bytes stored one by one and read
-        // back sixteen at a time would wait for the stores to reach the cache.
-        uint64_t half[2] = {0, 0};
-        for (int32_t f = first; f < n; ++f) {
-            const bool leftZero = isZero(in1[f]), rightZero = isZero(in2[f]);
-            const uint64_t asked =
-                (leftZero || rightZero ? kFlushes : 0) | (leftZero && rightZero ? kMaySkip : 0);
-            half[(f - first) / 8] |= asked << (8 * ((f - first) % 8));
-        }
-        return _mm_set_epi64x(static_cast<int64_t>(half[1]), static_cast<int64_t>(half[0]));
-    }
     const __m128 zero = _mm_setzero_ps();
     const __m128i flushes = _mm_set1_epi32(kFlushes), maySkip = _mm_set1_epi32(kMaySkip);
     __m128i four[4];
     for (int j = 0; j < 4; ++j) {
-        const __m128i leftZero = _mm_castps_si128(_mm_cmpeq_ps(_mm_loadu_ps(in1 + first + 4 * j), zero));
-        const __m128i rightZero = _mm_castps_si128(_mm_cmpeq_ps(_mm_loadu_ps(in2 + first + 4 * j), zero));
+        const int32_t from = first + 4 * j;
+        __m128 left, right;
+        if (from >= n) {
+            four[j] = _mm_setzero_si128();
+            continue;
+        }
+        if (from + 4 <= n) {
+            left = _mm_loadu_ps(in1 + from), right = _mm_loadu_ps(in2 + from);
+        } else {
+            // Past the last frame the inputs count as non-zero: nothing asked.
+            alignas(16) float l[4] = {1, 1, 1, 1}, r[4] = {1, 1, 1, 1};
+            for (int32_t f = from; f < n; ++f) l[f - from] = in1[f], r[f - from] = in2[f];
+            left = _mm_load_ps(l), right = _mm_load_ps(r);
+        }
+        const __m128i leftZero = _mm_castps_si128(_mm_cmpeq_ps(left, zero));
+        const __m128i rightZero = _mm_castps_si128(_mm_cmpeq_ps(right, zero));
         four[j] = _mm_or_si128(_mm_and_si128(_mm_or_si128(leftZero, rightZero), flushes),
                                _mm_and_si128(_mm_and_si128(leftZero, rightZero), maySkip));
     }
