@@ -59,10 +59,13 @@ inline __m128i zerosOf(const float* in1, const float* in2, int32_t first, int32_
         if (from + 4 <= n) {
             left = _mm_loadu_ps(in1 + from), right = _mm_loadu_ps(in2 + from);
         } else {
-            // Past the last frame the inputs count as non-zero: nothing asked.
-            alignas(16) float l[4] = {1, 1, 1, 1}, r[4] = {1, 1, 1, 1};
-            for (int32_t f = from; f < n; ++f) l[f - from] = in1[f], r[f - from] = in2[f];
-            left = _mm_load_ps(l), right = _mm_load_ps(r);
+            // One to three frames left; past the last the inputs count as
+            // non-zero: nothing asked.
+            const int32_t left3 = n - from;
+            const auto partial = [from, left3](const float* in) {
+                return _mm_setr_ps(in[from], left3 > 1 ? in[from + 1] : 1.0f, left3 > 2 ? in[from + 2] : 1.0f, 1.0f);
+            };
+            left = partial(in1), right = partial(in2);
         }
         const __m128i leftZero = _mm_castps_si128(_mm_cmpeq_ps(left, zero));
         const __m128i rightZero = _mm_castps_si128(_mm_cmpeq_ps(right, zero));
