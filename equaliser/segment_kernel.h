@@ -63,8 +63,9 @@ struct Segment {
     // Bands 1 to 4's outputs of the last steps, rounded through float: step
     // t's in row t mod kRecentRows.
     alignas(64) double recent[kRecentRows][kLanes];
-    // Each band's input at the last steps (row t mod kRecentRows), where the
-    // steady steps keep the sections' x1 and x2 on the narrower lane types.
+    // Each band's input at the last steps (row t mod kRecentRows): the
+    // steady steps keep the sections' x1 and x2 here where the registers
+    // cannot hold them (SSE2).
     alignas(64) double inputs[kRecentRows][kLanes];
     LaneState state;
 
