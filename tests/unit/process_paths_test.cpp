@@ -58,7 +58,8 @@ enum class Loud {
     NaNBurst,
     RingDown,            // silence after 1000 frames, the module's own output left in its places
     SoundReturns,        // the same, and noise again from frame 20000
-    RunawayWhileMoving   // band 3 ran away, and every band's controls move at every poll
+    RunawayWhileMoving,  // band 3 ran away, and every band's controls move at every poll
+    ZeroInputs           // Input1 zero at zeroAt, Input2 at the frame after, both at the call's last
 };
 
 constexpr int32_t kSoundStops = 1000;
@@ -72,6 +73,8 @@ struct LoudCase {
     int32_t count;
     bool inPlace;
     int32_t moveAt = 0;  // ControlMovesOnce: the first sample with band 4's new Q
+    int32_t zeroAt = 0;  // ZeroInputs: the frame (from the call's first) of the first zero
+    int runawayBand = 2; // RunawayBand: the band pumped beyond any signal (0-based)
 };
 
 const LoudCase kLoudCases[] = {
@@ -91,6 +94,19 @@ const LoudCase kLoudCases[] = {
     {"a band ran away, the poll while filling", Loud::RunawayBand, 25, 0, 300, false},
     {"a band ran away, the poll on the first frame", Loud::RunawayBand, 32, 0, 300, false},
     {"a band ran away, the poll in the steady steps", Loud::RunawayBand, 5, 0, 300, false},
+    // Each band's poll looks for a runaway in its own lanes only: a band in
+    // each register of every width, band 5 on its own.
+    {"band 1 ran away", Loud::RunawayBand, 5, 0, 300, false, 0, 0, 0},
+    {"band 2 ran away", Loud::RunawayBand, 5, 0, 300, false, 0, 0, 1},
+    {"band 4 ran away", Loud::RunawayBand, 5, 0, 300, false, 0, 0, 3},
+    {"band 5 ran away", Loud::RunawayBand, 20, 0, 300, false, 0, 0, 4},
+    // Zero inputs flush the bands: in the steady steps (where SSE2 keeps the
+    // sections' last inputs in memory) and in a call's last one to three
+    // frames, which are marked apart from the whole fours before them.
+    {"zeros in the steady steps", Loud::ZeroInputs, 32, 0, 300, false, 0, 100},
+    {"zeros in a 15-frame call's last three frames", Loud::ZeroInputs, 32, 0, 15, false, 0, 12},
+    {"zeros in a 30-frame call's last frames, in place", Loud::ZeroInputs, 7, 1, 30, true, 0, 27},
+    {"zeros in a 5-frame call", Loud::ZeroInputs, 32, 0, 5, false, 0, 2},
     {"a NaN burst", Loud::NaNBurst, 32, 2, 1500, false},
     {"a NaN burst, in place", Loud::NaNBurst, 9, 0, 600, true},
     // The bands ring down to rest, and the silence is skipped from the very
@@ -151,6 +167,11 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
             a.pin(controlPin(3, CONTROL_Q))[i] = 0.31f;
     if (c.kind == Loud::NaNBurst)
         for (size_t i = length / 3; i < length / 3 + 5; ++i) a.pin(PIN_INPUT1)[i] = kNaN;
+    if (c.kind == Loud::ZeroInputs) {
+        a.pin(PIN_INPUT1)[c.offset + c.zeroAt] = 0.0f;
+        a.pin(PIN_INPUT2)[c.offset + c.zeroAt + 1] = -0.0f;
+        a.pin(PIN_INPUT1)[length - 1] = a.pin(PIN_INPUT2)[length - 1] = 0.0f;
+    }
     if (c.kind == Loud::RingDown || c.kind == Loud::SoundReturns) {
         const size_t end = c.kind == Loud::RingDown ? length : static_cast<size_t>(c.offset + kSoundReturns);
         for (size_t i = static_cast<size_t>(c.offset + kSoundStops); i < end; ++i)
@@ -166,9 +187,9 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
     fast->pollCounter = reference->pollCounter = c.counter;
     if (c.kind == Loud::RunawayBand || c.kind == Loud::RunawayWhileMoving)
         for (TestModule* module : {&fast, &reference}) {
-            // Band 3 pumped beyond any signal: it restarts at the run's first poll.
-            BandFilter& band = *(*module)->bands[2];
-            band.leftY1 = band.rightY2 = 3e12;
+            // A band pumped beyond any signal: it restarts at its first poll.
+            BandFilter& band = *(*module)->bands[c.kind == Loud::RunawayBand ? c.runawayBand : 2];
+            band.leftY1 = band.rightY2 = 1e30;
         }
     fast.process(c.offset, c.count);
     reference.processSampleBySample(c.offset, c.count);
