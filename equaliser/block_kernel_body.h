@@ -26,6 +26,25 @@ QV_KERNEL_INLINE V flushed(V v, V offset) {
     return L::sub(L::add(v, offset), offset);
 }
 
+// v flushed on the lanes where `mask` is set.
+template <class L, class V>
+QV_KERNEL_INLINE V flushedWhere(V mask, V v, V offset) {
+    return L::select(mask, flushed<L>(v, offset), v);
+}
+
+// A section's last two inputs flushed on the lanes where `mask` is set:
+// in x1 and x2, or where they are kept in memory, in the rows of the last
+// two steps.
+template <class L, bool kInMemory, class V>
+QV_KERNEL_INLINE void flushInputs(V mask, V offset, V& x1, V& x2, double* row1, double* row2) {
+    if (kInMemory) {
+        L::store(row1, flushedWhere<L>(mask, L::load(row1), offset));
+        L::store(row2, flushedWhere<L>(mask, L::load(row2), offset));
+    } else {
+        x1 = flushedWhere<L>(mask, x1, offset), x2 = flushedWhere<L>(mask, x2, offset);
+    }
+}
+
 // Steps from t with the delay values in registers: the steady steps (every
 // band at work) or, Masked, the filling and draining ones. `polledAt`: the
 // step whose poll (and skip check) is already done.
@@ -84,6 +103,8 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         if (Masked ? !(t < n + kLag && (t < kLag || t >= n)) : t >= n) break;
         const auto inputs1 = [&](int v) { return kInputsInMemory ? L::load(inputsAt(t - 1) + W * v) : x1[v]; };
         const auto inputs2 = [&](int v) { return kInputsInMemory ? L::load(inputsAt(t - 2) + W * v) : x2[v]; };
+        const auto tailInputs1 = [&] { return kInputsInMemory ? T::load(inputsAt(t - 1) + kTail) : tx1; };
+        const auto tailInputs2 = [&] { return kInputsInMemory ? T::load(inputsAt(t - 2) + kTail) : tx2; };
         const unsigned events = g.events[t];
         unsigned working = Masked ? bandsAtWork(t, n) : (1u << kBandCount) - 1;
         if (__builtin_expect(events != 0, 0)) {
@@ -106,9 +127,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
                     unsigned runaway = 0;
                     if (k == kBandCount - 1) {
                         const V2 limit = T::set1(kMaxDelayMagnitude);
-                        const V2 inputs1 = kInputsInMemory ? T::load(inputsAt(t - 1) + kTail) : tx1;
-                        const V2 inputs2 = kInputsInMemory ? T::load(inputsAt(t - 2) + kTail) : tx2;
-                        runaway = T::beyond(inputs1, limit) | T::beyond(inputs2, limit) |
+                        runaway = T::beyond(tailInputs1(), limit) | T::beyond(tailInputs2(), limit) |
                                   T::beyond(ty1, limit) | T::beyond(ty2, limit);
                     } else {
                         const V limit = L::set1(kMaxDelayMagnitude);
@@ -132,29 +151,15 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
 #pragma GCC unroll 4
                 for (int v = 0; v < F; ++v) {
                     const V mask = L::load(kLaneMasks.lanes(flushing, W * v));
-                    x1[v] = L::select(mask, flushed<L>(x1[v], offset), x1[v]);
-                    x2[v] = L::select(mask, flushed<L>(x2[v], offset), x2[v]);
-                    y1[v] = L::select(mask, flushed<L>(y1[v], offset), y1[v]);
-                    y2[v] = L::select(mask, flushed<L>(y2[v], offset), y2[v]);
+                    flushInputs<L, kInputsInMemory>(mask, offset, x1[v], x2[v], inputsAt(t - 1) + W * v,
+                                                    inputsAt(t - 2) + W * v);
+                    y1[v] = flushedWhere<L>(mask, y1[v], offset), y2[v] = flushedWhere<L>(mask, y2[v], offset);
                 }
                 const V2 mask = T::load(kLaneMasks.lanes(flushing, kTail));
                 const V2 tailOffset = T::set1(denormalOffset);
-                tx1 = T::select(mask, flushed<T>(tx1, tailOffset), tx1);
-                tx2 = T::select(mask, flushed<T>(tx2, tailOffset), tx2);
-                ty1 = T::select(mask, flushed<T>(ty1, tailOffset), ty1);
-                ty2 = T::select(mask, flushed<T>(ty2, tailOffset), ty2);
-                if (kInputsInMemory) {
-                    for (int32_t step = t - 2; step < t; ++step) {
-#pragma GCC unroll 4
-                        for (int v = 0; v < F; ++v) {
-                            const V lanes = L::load(kLaneMasks.lanes(flushing, W * v));
-                            const V x = L::load(inputsAt(step) + W * v);
-                            L::store(inputsAt(step) + W * v, L::select(lanes, flushed<L>(x, offset), x));
-                        }
-                        const V2 x = T::load(inputsAt(step) + kTail);
-                        T::store(inputsAt(step) + kTail, T::select(mask, flushed<T>(x, tailOffset), x));
-                    }
-                }
+                flushInputs<T, kInputsInMemory>(mask, tailOffset, tx1, tx2, inputsAt(t - 1) + kTail,
+                                                inputsAt(t - 2) + kTail);
+                ty1 = flushedWhere<T>(mask, ty1, tailOffset), ty2 = flushedWhere<T>(mask, ty2, tailOffset);
             }
         }
         // Band 1 takes frame t (straight from the host's buffers: the outputs
@@ -211,8 +216,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         if (Masked && !((working >> (kBandCount - 1)) & 1)) continue;
         const V2 ty = section<T>(T::load(s.b0 + kTail), T::load(s.b1 + kTail), T::load(s.b2 + kTail),
                                  T::load(s.a1 + kTail), T::load(s.a2 + kTail), tx,
-                                 kInputsInMemory ? T::load(inputsAt(t - 1) + kTail) : tx1,
-                                 kInputsInMemory ? T::load(inputsAt(t - 2) + kTail) : tx2, ty1, ty2);
+                                 tailInputs1(), tailInputs2(), ty1, ty2);
         if (kInputsInMemory)
             T::store(inputsAt(t) + kTail, tx);
         else
