@@ -4,8 +4,10 @@
 // instruction set (so no function of it is shared between instruction sets,
 // and the lane types' own functions may be inlined into all of it).
 //
-// Expects LaneState, Segment, the lane types and the staging helpers of
-// block_kernel.cpp to be declared before it.
+// Expects LaneState, Segment, the lane types and pollAllBands of
+// block_kernel.cpp to be declared before it. Staging and giving out are
+// here too, so that no part of a call runs 128-bit code of another
+// encoding between the wider steps.
 
 #define QV_KERNEL_INLINE inline __attribute__((always_inline))
 
@@ -43,6 +45,101 @@ QV_KERNEL_INLINE void flushInputs(V mask, V offset, V& x1, V& x2, double* row1, 
     } else {
         x1 = flushedWhere<L>(mask, x1, offset), x2 = flushedWhere<L>(mask, x2, offset);
     }
+}
+
+// One frame through the five bands one after another, two lanes at a time;
+// flushed first where an input is zero. Returns the outputs.
+template <class L>
+inline __m128 cascadeFrame(LaneState& s, float left, float right) {
+    using T = typename L::Tail;
+    const bool flush = isZero(left) || isZero(right);
+    const __m128d offset = T::set1(denormalOffset);
+    __m128d x = _mm_cvtps_pd(_mm_setr_ps(left, right, 0.0f, 0.0f));
+    __m128 out = _mm_setzero_ps();
+    for (int lane = 0; lane < 2 * kBandCount; lane += 2) {
+        __m128d x1 = T::load(s.x1 + lane), x2 = T::load(s.x2 + lane);
+        __m128d y1 = T::load(s.y1 + lane), y2 = T::load(s.y2 + lane);
+        if (flush) {
+            x1 = flushed<T>(x1, offset), x2 = flushed<T>(x2, offset);
+            y1 = flushed<T>(y1, offset), y2 = flushed<T>(y2, offset);
+        }
+        const __m128d y = section<T>(T::load(s.b0 + lane), T::load(s.b1 + lane), T::load(s.b2 + lane),
+                                     T::load(s.a1 + lane), T::load(s.a2 + lane), x, x1, x2, y1, y2);
+        T::store(s.x2 + lane, x1), T::store(s.x1 + lane, x);
+        T::store(s.y2 + lane, y1), T::store(s.y1 + lane, y);
+        x = T::throughFloat(y, out);
+    }
+    return out;
+}
+
+// What the sixteen frames from `first` ask for (kFlushes where an input
+// is zero, kMaySkip too where both are), one byte each; none past `n`.
+// Four frames an instruction wherever four are left, so a short call's
+// frames are looked at without a branch each.
+QV_KERNEL_INLINE __m128i zerosOf(const float* in1, const float* in2, int32_t first, int32_t n) {
+    const __m128 zero = _mm_setzero_ps();
+    const __m128i flushes = _mm_set1_epi32(kFlushes), maySkip = _mm_set1_epi32(kMaySkip);
+    __m128i four[4];
+    for (int j = 0; j < 4; ++j) {
+        const int32_t from = first + 4 * j;
+        __m128 left, right;
+        if (from >= n) {
+            four[j] = _mm_setzero_si128();
+            continue;
+        }
+        if (from + 4 <= n) {
+            left = _mm_loadu_ps(in1 + from), right = _mm_loadu_ps(in2 + from);
+        } else {
+            // One to three frames left; past the last the inputs count as
+            // non-zero: nothing asked.
+            const int32_t left3 = n - from;
+            const auto partial = [from, left3](const float* in) {
+                return _mm_setr_ps(in[from], left3 > 1 ? in[from + 1] : 1.0f, left3 > 2 ? in[from + 2] : 1.0f, 1.0f);
+            };
+            left = partial(in1), right = partial(in2);
+        }
+        const __m128i leftZero = _mm_castps_si128(_mm_cmpeq_ps(left, zero));
+        const __m128i rightZero = _mm_castps_si128(_mm_cmpeq_ps(right, zero));
+        four[j] = _mm_or_si128(_mm_and_si128(_mm_or_si128(leftZero, rightZero), flushes),
+                               _mm_and_si128(_mm_and_si128(leftZero, rightZero), maySkip));
+    }
+    return _mm_packus_epi16(_mm_packs_epi32(four[0], four[1]), _mm_packs_epi32(four[2], four[3]));
+}
+
+// Bytes `now` moved `kBytes` places on, the last of `before` coming in first.
+template <int kBytes>
+QV_KERNEL_INLINE __m128i later(__m128i now, __m128i before) {
+    return _mm_or_si128(_mm_slli_si128(now, kBytes), _mm_srli_si128(before, 16 - kBytes));
+}
+
+// What each frame's zeros ask for, and the steps at which something besides
+// the sections happens, sixteen at a time: every byte is worked out in
+// registers and stored once (bytes stored one by one and read back sixteen
+// at a time would wait for the stores to reach the cache).
+inline void stageSegment(Segment& g, const float* in1, const float* in2, int32_t n, int32_t counter,
+                  int32_t controlIndex) {
+    g.n = n;
+    g.firstPoll = kPollInterval - counter;
+    g.controlIndex = controlIndex;
+    g.in1 = in1;
+    g.in2 = in2;
+    static_assert(kSkew * (kBandCount - 1) <= 16, "the skew reaches back no more than sixteen frames");
+    const __m128i flushBit = _mm_set1_epi8(kFlushes), skipBit = _mm_set1_epi8(kMaySkip);
+    __m128i before = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros), before);
+    for (int32_t first = 0; first < n + kLag; first += 16) {
+        const __m128i now = first < n ? zerosOf(in1, in2, first, n) : _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros + kLag + first), now);
+        const __m128i some = _mm_or_si128(
+            _mm_or_si128(now, later<kSkew>(now, before)),
+            _mm_or_si128(_mm_or_si128(later<2 * kSkew>(now, before), later<3 * kSkew>(now, before)),
+                         later<4 * kSkew>(now, before)));
+        const __m128i events = _mm_or_si128(_mm_and_si128(some, flushBit), _mm_and_si128(now, skipBit));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(g.events + first), events);
+        before = now;
+    }
+    for (int32_t poll = g.firstPoll; poll < n; poll += kPollInterval)
+        for (int k = 0; k < kBandCount; ++k) g.events[poll + kSkew * k] |= kPolls;
 }
 
 // Steps from t with the delay values in registers: the steady steps (every
@@ -276,6 +373,20 @@ QV_KERNEL_INLINE int32_t runSegment(Segment& g) {
     return g.n;
 }
 
+// The segment's outputs to the host's buffers: Output1 before Output2, so
+// that where both share one buffer Output2's sample stays, as when every
+// frame is written in turn.
+inline void giveOut(const Segment& g, float* out1, float* out2, int32_t n) {
+    const float* outs = g.outs + 2 * kLag;
+    int32_t f = 0;
+    for (; f + 4 <= n; f += 4) {
+        const __m128 low = _mm_load_ps(outs + 2 * f), high = _mm_load_ps(outs + 2 * f + 4);
+        _mm_storeu_ps(out1 + f, _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(out2 + f, _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    for (; f < n; ++f) out1[f] = outs[2 * f], out2[f] = outs[2 * f + 1];
+}
+
 // One bit a lane (bit 2k and 2k + 1 for band k) whose delay values are not
 // all below the rest bound: bands 1 to 4 on the lane type, band 5 on two.
 template <class L>
@@ -338,7 +449,7 @@ QV_KERNEL_INLINE void processBlockWith(Module& m, float* const* positions, int32
                 counter = 0;
             }
             ++counter;
-            const __m128 out = cascadeFrame(g.state, left, right);
+            const __m128 out = cascadeFrame<L>(g.state, left, right);
             lastLeft = _mm_cvtss_f32(out);
             lastRight = _mm_cvtss_f32(_mm_shuffle_ps(out, out, _MM_SHUFFLE(1, 1, 1, 1)));
             at.output1[i] = lastLeft;
