@@ -72,38 +72,38 @@ inline __m128 cascadeFrame(LaneState& s, float left, float right) {
     return out;
 }
 
+// One byte for each of sixteen inputs: all bits set where it is zero.
+QV_KERNEL_INLINE __m128i zeroBytes(__m128 first4, __m128 second4, __m128 third4, __m128 fourth4) {
+    const __m128 zero = _mm_setzero_ps();
+    const auto is0 = [zero](__m128 v) { return _mm_castps_si128(_mm_cmpeq_ps(v, zero)); };
+    return _mm_packs_epi16(_mm_packs_epi32(is0(first4), is0(second4)), _mm_packs_epi32(is0(third4), is0(fourth4)));
+}
+
+// The same for a call's last one to fifteen frames, `count` of them; past
+// the last the inputs count as non-zero (nothing asked). Four frames an
+// instruction wherever four are left, so a short call's frames are looked
+// at without a branch each.
+__attribute__((noinline)) inline __m128i lastZeroBytes(const float* in, int32_t count) {
+    const auto four = [=](int32_t from) {
+        if (from + 4 <= count) return _mm_loadu_ps(in + from);
+        if (from >= count) return _mm_set1_ps(1.0f);
+        const int32_t left = count - from;
+        return _mm_setr_ps(in[from], left > 1 ? in[from + 1] : 1.0f, left > 2 ? in[from + 2] : 1.0f, 1.0f);
+    };
+    return zeroBytes(four(0), four(4), four(8), four(12));
+}
+
 // What the sixteen frames from `first` ask for (kFlushes where an input
 // is zero, kMaySkip too where both are), one byte each; none past `n`.
-// Four frames an instruction wherever four are left, so a short call's
-// frames are looked at without a branch each.
 QV_KERNEL_INLINE __m128i zerosOf(const float* in1, const float* in2, int32_t first, int32_t n) {
-    const __m128 zero = _mm_setzero_ps();
-    const __m128i flushes = _mm_set1_epi32(kFlushes), maySkip = _mm_set1_epi32(kMaySkip);
-    __m128i four[4];
-    for (int j = 0; j < 4; ++j) {
-        const int32_t from = first + 4 * j;
-        __m128 left, right;
-        if (from >= n) {
-            four[j] = _mm_setzero_si128();
-            continue;
-        }
-        if (from + 4 <= n) {
-            left = _mm_loadu_ps(in1 + from), right = _mm_loadu_ps(in2 + from);
-        } else {
-            // One to three frames left; past the last the inputs count as
-            // non-zero: nothing asked.
-            const int32_t left3 = n - from;
-            const auto partial = [from, left3](const float* in) {
-                return _mm_setr_ps(in[from], left3 > 1 ? in[from + 1] : 1.0f, left3 > 2 ? in[from + 2] : 1.0f, 1.0f);
-            };
-            left = partial(in1), right = partial(in2);
-        }
-        const __m128i leftZero = _mm_castps_si128(_mm_cmpeq_ps(left, zero));
-        const __m128i rightZero = _mm_castps_si128(_mm_cmpeq_ps(right, zero));
-        four[j] = _mm_or_si128(_mm_and_si128(_mm_or_si128(leftZero, rightZero), flushes),
-                               _mm_and_si128(_mm_and_si128(leftZero, rightZero), maySkip));
-    }
-    return _mm_packus_epi16(_mm_packs_epi32(four[0], four[1]), _mm_packs_epi32(four[2], four[3]));
+    const auto bytes = [=](const float* in) {
+        return first + 16 <= n ? zeroBytes(_mm_loadu_ps(in + first), _mm_loadu_ps(in + first + 4),
+                                           _mm_loadu_ps(in + first + 8), _mm_loadu_ps(in + first + 12))
+                               : lastZeroBytes(in + first, n - first);
+    };
+    const __m128i left = bytes(in1), right = bytes(in2);
+    return _mm_or_si128(_mm_and_si128(_mm_or_si128(left, right), _mm_set1_epi8(kFlushes)),
+                        _mm_and_si128(_mm_and_si128(left, right), _mm_set1_epi8(kMaySkip)));
 }
 
 // Bytes `now` moved `kBytes` places on, the last of `before` coming in first.
@@ -130,6 +130,11 @@ inline void stageSegment(Segment& g, const float* in1, const float* in2, int32_t
     for (int32_t first = 0; first < n + kLag; first += 16) {
         const __m128i now = first < n ? zerosOf(in1, in2, first, n) : _mm_setzero_si128();
         _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros + kLag + first), now);
+        // Music: no zero input here or in the sixteen frames before.
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(now, before), _mm_setzero_si128())) == 0xFFFF) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(g.events + first), now);
+            continue;
+        }
         const __m128i some = _mm_or_si128(
             _mm_or_si128(now, later<kSkew>(now, before)),
             _mm_or_si128(_mm_or_si128(later<2 * kSkew>(now, before), later<3 * kSkew>(now, before)),
