@@ -471,7 +471,11 @@ QV_KERNEL_INLINE void processBlockWith(Module& m, float* const* positions, int32
         }
         if (n > toPoll && outputsOnControls) n = toPoll;
         stageSegment(g, at.input1 + i, at.input2 + i, n, counter, controlIndex);
-        n = runSegment<L>(g);
+        using Short = typename L::ShortSegments;
+        if constexpr (!std::is_same_v<Short, L>)
+            n = n < kShortSegment ? runSegment<Short>(g) : runSegment<L>(g);
+        else
+            n = runSegment<L>(g);
         giveOut(g, at.output1 + i, at.output2 + i, n);
         const int32_t polls = n > g.firstPoll ? (n - g.firstPoll + kPollInterval - 1) / kPollInterval : 0;
         counter = polls > 0 ? n - (g.firstPoll + kPollInterval * (polls - 1)) : counter + n;

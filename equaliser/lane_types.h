@@ -29,7 +29,8 @@ namespace eq {
 // SSE2: one band a register.
 struct Sse2Lanes {
     using V = __m128d;
-    using Tail = Sse2Lanes;  // band 5
+    using Tail = Sse2Lanes;           // band 5
+    using ShortSegments = Sse2Lanes;  // see AvxLanes
     static constexpr int kWidth = 2;
 
     static QV_LANE_INLINE V load(const double* p) { return _mm_load_pd(p); }
@@ -80,6 +81,11 @@ struct Avx128Lanes : Sse2Lanes {
 // AVX: two bands a register.
 struct AvxLanes {
     using Tail = Avx128Lanes;  // band 5
+    // A segment too short to leave its filling and draining steps behind
+    // waits at each step on a band's output reaching the next band. The
+    // 128-bit steps move lanes and convert in less time, and there they are
+    // the faster: 8-frame calls take a seventh less (AMD Zen 5).
+    using ShortSegments = Avx128Lanes;
     using V = __m256d;
     static constexpr int kWidth = 4;
 
@@ -120,7 +126,8 @@ private:
 // AVX-512: four bands a register, the fifth alone in a second.
 struct Avx512Lanes {
     using V = __m512d;
-    using Tail = Avx128Lanes;  // band 5
+    using Tail = Avx128Lanes;            // band 5
+    using ShortSegments = Avx512Lanes;  // one register for bands 1 to 4 waits no longer
     static constexpr int kWidth = 8;
 
     static QV_TARGET_AVX512 inline V load(const double* p) { return _mm512_load_pd(p); }
