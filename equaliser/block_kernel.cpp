@@ -28,10 +28,6 @@ namespace {
 // draining would cost more than the skew gains.
 constexpr int32_t kShortestSegment = 3;
 
-// Segments shorter than this take the lane type's ShortSegments steps
-// (measured: on AVX the 128-bit steps win up to 12 frames, lose from 16).
-constexpr int32_t kShortSegment = 14;
-
 // The poll on a frame the bands take one after another (short calls, ring-
 // outs: once in a poll interval), through the bands themselves.
 void pollAllBands(Segment& g, int32_t controlIndex) {
@@ -76,14 +72,14 @@ QV_TARGET_AVX512 void processBlockAvx512(Module& m, float* const* positions, int
     avx512::processBlockWith<Avx512Lanes>(m, positions, count);
 }
 
-int32_t steadyStepsSse2(Segment& g) { return sse2::runSteps<Sse2Lanes, false>(g, kLag, -1).t; }
+int32_t steadyStepsSse2(Segment& g) { return sse2::runSteps<Skewed<Sse2Lanes, kSkew>, false>(g, kLag, -1).t; }
 QV_TARGET_AVX int32_t steadyStepsAvx(Segment& g) {
-    const int32_t end = avx::runSteps<AvxLanes, false>(g, kLag, -1).t;
+    const int32_t end = avx::runSteps<Skewed<AvxLanes, kSkew>, false>(g, kLag, -1).t;
     AvxLanes::leave();
     return end;
 }
 QV_TARGET_AVX512 int32_t steadyStepsAvx512(Segment& g) {
-    const int32_t end = avx512::runSteps<Avx512Lanes, false>(g, kLag, -1).t;
+    const int32_t end = avx512::runSteps<Skewed<Avx512Lanes, kSkew>, false>(g, kLag, -1).t;
     Avx512Lanes::leave();
     return end;
 }

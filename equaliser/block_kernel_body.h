@@ -116,6 +116,7 @@ QV_KERNEL_INLINE __m128i later(__m128i now, __m128i before) {
 // the sections happens, sixteen at a time: every byte is worked out in
 // registers and stored once (bytes stored one by one and read back sixteen
 // at a time would wait for the stores to reach the cache).
+template <int32_t S>
 inline void stageSegment(Segment& g, const float* in1, const float* in2, int32_t n, int32_t counter,
                   int32_t controlIndex) {
     g.n = n;
@@ -123,28 +124,29 @@ inline void stageSegment(Segment& g, const float* in1, const float* in2, int32_t
     g.controlIndex = controlIndex;
     g.in1 = in1;
     g.in2 = in2;
-    static_assert(kSkew * (kBandCount - 1) <= 16, "the skew reaches back no more than sixteen frames");
+    constexpr int32_t lag = S * (kBandCount - 1);
+    static_assert(lag <= 16, "the skew reaches back no more than sixteen frames");
     const __m128i flushBit = _mm_set1_epi8(kFlushes), skipBit = _mm_set1_epi8(kMaySkip);
     __m128i before = _mm_setzero_si128();
     _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros), before);
-    for (int32_t first = 0; first < n + kLag; first += 16) {
+    for (int32_t first = 0; first < n + lag; first += 16) {
         const __m128i now = first < n ? zerosOf(in1, in2, first, n) : _mm_setzero_si128();
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros + kLag + first), now);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros + lag + first), now);
         // Music: no zero input here or in the sixteen frames before.
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(now, before), _mm_setzero_si128())) == 0xFFFF) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(g.events + first), now);
             continue;
         }
         const __m128i some = _mm_or_si128(
-            _mm_or_si128(now, later<kSkew>(now, before)),
-            _mm_or_si128(_mm_or_si128(later<2 * kSkew>(now, before), later<3 * kSkew>(now, before)),
-                         later<4 * kSkew>(now, before)));
+            _mm_or_si128(now, later<S>(now, before)),
+            _mm_or_si128(_mm_or_si128(later<2 * S>(now, before), later<3 * S>(now, before)),
+                         later<4 * S>(now, before)));
         const __m128i events = _mm_or_si128(_mm_and_si128(some, flushBit), _mm_and_si128(now, skipBit));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(g.events + first), events);
         before = now;
     }
     for (int32_t poll = g.firstPoll; poll < n; poll += kPollInterval)
-        for (int k = 0; k < kBandCount; ++k) g.events[poll + kSkew * k] |= kPolls;
+        for (int k = 0; k < kBandCount; ++k) g.events[poll + S * k] |= kPolls;
 }
 
 // Steps from t with the delay values in registers: the steady steps (every
@@ -154,7 +156,7 @@ inline void stageSegment(Segment& g, const float* in1, const float* in2, int32_t
 // Bands 1 to 4 fill F registers of the lane type; band 5 goes alone on two
 // lanes (L::Tail: its own register is all a wider one would do useful work
 // in). The coefficients are read from memory at every step, and on the
-// narrower types the outputs of the last kSkew steps wait in a ring there:
+// narrower types the outputs of the last S steps wait in a ring there:
 // held in registers as well, they would crowd out the recursions' own state,
 // which then waits on spills at every step. For the same reason, where the
 // four delay values of every register outgrow the sixteen registers (SSE2),
@@ -170,6 +172,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
     constexpr int F = 2 * (kBandCount - 1) / W;
     constexpr int kTail = 2 * (kBandCount - 1);  // band 5's first lane
     static_assert(F * W == kTail, "bands 1 to 4 fill whole registers");
+    constexpr int32_t skew = L::kSkew, lag = L::kLag;
     LaneState& s = g.state;
     V x1[F], x2[F], y1[F], y2[F];
 #pragma GCC unroll 4
@@ -177,16 +180,16 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         x1[v] = L::load(s.x1 + W * v), x2[v] = L::load(s.x2 + W * v);
         y1[v] = L::load(s.y1 + W * v), y2[v] = L::load(s.y2 + W * v);
     }
-    // Where bands 1 to 4 take one register, the outputs of the last kSkew
+    // Where bands 1 to 4 take one register, the outputs of the last skew
     // steps stay in registers too (oldest first).
     constexpr bool kHeld = F == 1;
     constexpr bool kInputsInMemory = !Masked && 4 * (F + 1) > 16;
-    V held[kSkew][F];
+    V held[skew][F];
 #pragma GCC unroll 4
-    for (int j = 0; j < kSkew; ++j)
+    for (int j = 0; j < skew; ++j)
 #pragma GCC unroll 4
         for (int v = 0; v < F; ++v)
-            held[j][v] = kHeld ? L::load(g.recent[(t - kSkew + j) & (kRecentRows - 1)] + W * v) : L::set1(0.0);
+            held[j][v] = kHeld ? L::load(g.recent[(t - skew + j) & (kRecentRows - 1)] + W * v) : L::set1(0.0);
     V2 tx1 = T::load(s.x1 + kTail), tx2 = T::load(s.x2 + kTail);
     V2 ty1 = T::load(s.y1 + kTail), ty2 = T::load(s.y2 + kTail);
     // Where the inputs live in memory, a section's x1 and x2 at step t are
@@ -202,13 +205,13 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
     RunEnd end{t, -1};
     int32_t n = g.n;
     for (;; ++t) {
-        if (Masked ? !(t < n + kLag && (t < kLag || t >= n)) : t >= n) break;
+        if (Masked ? !(t < n + lag && (t < lag || t >= n)) : t >= n) break;
         const auto inputs1 = [&](int v) { return kInputsInMemory ? L::load(inputsAt(t - 1) + W * v) : x1[v]; };
         const auto inputs2 = [&](int v) { return kInputsInMemory ? L::load(inputsAt(t - 2) + W * v) : x2[v]; };
         const auto tailInputs1 = [&] { return kInputsInMemory ? T::load(inputsAt(t - 1) + kTail) : tx1; };
         const auto tailInputs2 = [&] { return kInputsInMemory ? T::load(inputsAt(t - 2) + kTail) : tx2; };
         const unsigned events = g.events[t];
-        unsigned working = Masked ? bandsAtWork(t, n) : (1u << kBandCount) - 1;
+        unsigned working = Masked ? bandsAtWork<skew>(t, n) : (1u << kBandCount) - 1;
         if (__builtin_expect(events != 0, 0)) {
             if (t != polledAt && (events & kMaySkip) && (working & 1)) {
                 // Band 1 at rest before a frame that may be skipped: whether
@@ -223,7 +226,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
                 }
             }
             if (t != polledAt && (events & kPolls)) {
-                const int k = pollingBand(g, t);
+                const int k = pollingBand<skew>(g, t);
                 if ((working >> k) & 1) {
                     // Only the register that holds band k is looked at.
                     unsigned runaway = 0;
@@ -241,13 +244,13 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
                                           (2 * k - W * v);
                     }
                     if ((runaway & 3) != 0 ||
-                        !controlsAsCached(*g.module, k, g.controls, pollControlIndex(g, k, t))) {
+                        !controlsAsCached(*g.module, k, g.controls, pollControlIndex<L::kSkew>(g, k, t))) {
                         end.polling = k;
                         break;
                     }
                 }
             }
-            const unsigned flushing = (events & kFlushes) ? bandsFlushing(g, t) & working : 0;
+            const unsigned flushing = (events & kFlushes) ? bandsFlushing<skew>(g, t) & working : 0;
             if (flushing != 0) {
                 const V offset = L::set1(denormalOffset);
 #pragma GCC unroll 4
@@ -266,9 +269,9 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         }
         // Band 1 takes frame t (straight from the host's buffers: the outputs
         // reach them only after the segment); band k + 1 the output band k
-        // gave kSkew steps ago. The draining steps read the last frame again.
+        // gave skew steps ago. The draining steps read the last frame again.
         const int32_t frame = Masked && t >= n ? (n > 0 ? n - 1 : 0) : t;
-        const double* given = g.recent[(t - kSkew) & (kRecentRows - 1)];
+        const double* given = g.recent[(t - skew) & (kRecentRows - 1)];
         double* giving = g.recent[t & (kRecentRows - 1)];
         V earlier[F];
 #pragma GCC unroll 4
@@ -280,7 +283,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         const V2 tx = kHeld ? L::topPair(earlier[F - 1]) : T::load(given + kTail - 2);
         if (kHeld)
 #pragma GCC unroll 4
-            for (int j = 0; j + 1 < kSkew; ++j)
+            for (int j = 0; j + 1 < skew; ++j)
 #pragma GCC unroll 4
                 for (int v = 0; v < F; ++v) held[j][v] = held[j + 1][v];
 #pragma GCC unroll 4
@@ -310,7 +313,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
             __m128 unused;
             const V given = L::throughFloat(y, unused);
             if (kHeld)
-                held[kSkew - 1][v] = given;
+                held[skew - 1][v] = given;
             else
                 L::store(giving + lane, given);
         }
@@ -324,7 +327,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
         else
             tx2 = tx1, tx1 = tx;
         ty2 = ty1, ty1 = ty;
-        // Band 5's output for frame t - kLag.
+        // Band 5's output for frame t - lag.
         _mm_storel_pi(reinterpret_cast<__m64*>(g.outs + 2 * t), _mm_cvtpd_ps(ty));
     }
     if (kInputsInMemory) {
@@ -340,9 +343,9 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
     }
     if (kHeld)
 #pragma GCC unroll 4
-        for (int j = 0; j < kSkew; ++j)
+        for (int j = 0; j < skew; ++j)
 #pragma GCC unroll 4
-            for (int v = 0; v < F; ++v) L::store(g.recent[(t - kSkew + j) & (kRecentRows - 1)] + W * v, held[j][v]);
+            for (int v = 0; v < F; ++v) L::store(g.recent[(t - skew + j) & (kRecentRows - 1)] + W * v, held[j][v]);
     T::store(s.x1 + kTail, tx1), T::store(s.x2 + kTail, tx2);
     T::store(s.y1 + kTail, ty1), T::store(s.y2 + kTail, ty2);
     end.t = t;
@@ -353,16 +356,17 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
 // last; returns how many frames it took.
 template <class L>
 QV_KERNEL_INLINE int32_t runSegment(Segment& g) {
+    constexpr int32_t skew = L::kSkew, lag = L::kLag;
     // The rows the first steps read before any step of this segment wrote
     // them (only lanes of bands not yet at work take them), cleared as wide
     // as they are read.
-    for (int32_t row = kRecentRows - kSkew; row < kRecentRows; ++row)
+    for (int32_t row = kRecentRows - skew; row < kRecentRows; ++row)
         for (int lane = 0; lane < 2 * kBandCount; lane += L::kWidth)
             L::store(g.recent[row] + lane, L::set1(0.0));
     int32_t t = 0;
     int32_t polledAt = -1;
-    while (t < g.n + kLag) {
-        const RunEnd end = t >= kLag && t < g.n ? runSteps<L, false>(g, t, polledAt)
+    while (t < g.n + lag) {
+        const RunEnd end = t >= lag && t < g.n ? runSteps<L, false>(g, t, polledAt)
                                                 : runSteps<L, true>(g, t, polledAt);
         t = end.t;
         if (end.polling >= 0) {
@@ -370,7 +374,7 @@ QV_KERNEL_INLINE int32_t runSegment(Segment& g) {
             const int k = end.polling;
             BandFilter& band = *g.module->bands[k];
             scatterBand(g.state, k, band);
-            pollBand(*g.module, k, g.controls, pollControlIndex(g, k, t));
+            pollBand(*g.module, k, g.controls, pollControlIndex<L::kSkew>(g, k, t));
             gatherBand(g.state, k, band);
             polledAt = t;
         }
@@ -381,8 +385,9 @@ QV_KERNEL_INLINE int32_t runSegment(Segment& g) {
 // The segment's outputs to the host's buffers: Output1 before Output2, so
 // that where both share one buffer Output2's sample stays, as when every
 // frame is written in turn.
+template <int32_t Lag>
 inline void giveOut(const Segment& g, float* out1, float* out2, int32_t n) {
-    const float* outs = g.outs + 2 * kLag;
+    const float* outs = g.outs + 2 * Lag;
     int32_t f = 0;
     for (; f + 4 <= n; f += 4) {
         const __m128 low = _mm_load_ps(outs + 2 * f), high = _mm_load_ps(outs + 2 * f + 4);
@@ -390,6 +395,19 @@ inline void giveOut(const Segment& g, float* out1, float* out2, int32_t n) {
         _mm_storeu_ps(out2 + f, _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
     }
     for (; f < n; ++f) out1[f] = outs[2 * f], out2[f] = outs[2 * f + 1];
+}
+
+// A segment of up to n frames from the call's frame i, staged, run and
+// given out at K's skew; returns how many frames it took, the last one's
+// outputs in `last`.
+template <class K>
+QV_KERNEL_INLINE int32_t runWholeSegment(Segment& g, const CallPositions& at, int32_t i, int32_t n, int32_t counter,
+                                         int32_t controlIndex, SilentFrame& last) {
+    stageSegment<K::kSkew>(g, at.input1 + i, at.input2 + i, n, counter, controlIndex);
+    n = runSegment<K>(g);
+    giveOut<K::kLag>(g, at.output1 + i, at.output2 + i, n);
+    last = {g.outs[2 * (K::kLag + n - 1)], g.outs[2 * (K::kLag + n - 1) + 1]};
+    return n;
 }
 
 // One bit a lane (bit 2k and 2k + 1 for band k) whose delay values are not
@@ -470,17 +488,17 @@ QV_KERNEL_INLINE void processBlockWith(Module& m, float* const* positions, int32
                 outputsOnControls |= at.controls[c] == at.output1 || at.controls[c] == at.output2;
         }
         if (n > toPoll && outputsOnControls) n = toPoll;
-        stageSegment(g, at.input1 + i, at.input2 + i, n, counter, controlIndex);
-        using Short = typename L::ShortSegments;
-        if constexpr (!std::is_same_v<Short, L>)
-            n = n < kShortSegment ? runSegment<Short>(g) : runSegment<L>(g);
-        else
-            n = runSegment<L>(g);
-        giveOut(g, at.output1 + i, at.output2 + i, n);
+        // A short segment goes skewed less, through the lane type's
+        // ShortSegments: its filling and draining are most of its steps.
+        SilentFrame last{};
+        using Long = Skewed<L, kSkew>;
+        using Short = Skewed<typename L::ShortSegments, kShortSkew>;
+        n = n < L::kShortSegment ? runWholeSegment<Short>(g, at, i, n, counter, controlIndex, last)
+                              : runWholeSegment<Long>(g, at, i, n, counter, controlIndex, last);
         const int32_t polls = n > g.firstPoll ? (n - g.firstPoll + kPollInterval - 1) / kPollInterval : 0;
         counter = polls > 0 ? n - (g.firstPoll + kPollInterval * (polls - 1)) : counter + n;
         controlIndex += kPollInterval * polls;
-        lastLeft = g.outs[2 * (kLag + n - 1)], lastRight = g.outs[2 * (kLag + n - 1) + 1];
+        lastLeft = last.left, lastRight = last.right;
         i += n;
     }
     scatter(g.state, m);
