@@ -129,13 +129,12 @@ inline void stageSegment(Segment& g, const float* in1, const float* in2, int32_t
     const __m128i flushBit = _mm_set1_epi8(kFlushes), skipBit = _mm_set1_epi8(kMaySkip);
     __m128i before = _mm_setzero_si128();
     _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros), before);
-    for (int32_t first = 0; first < n + lag; first += 16) {
-        const __m128i now = first < n ? zerosOf(in1, in2, first, n) : _mm_setzero_si128();
+    const auto stage16 = [&](int32_t first, __m128i now) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(g.zeros + lag + first), now);
         // Music: no zero input here or in the sixteen frames before.
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(now, before), _mm_setzero_si128())) == 0xFFFF) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(g.events + first), now);
-            continue;
+            return;
         }
         const __m128i some = _mm_or_si128(
             _mm_or_si128(now, later<S>(now, before)),
@@ -144,7 +143,13 @@ inline void stageSegment(Segment& g, const float* in1, const float* in2, int32_t
         const __m128i events = _mm_or_si128(_mm_and_si128(some, flushBit), _mm_and_si128(now, skipBit));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(g.events + first), events);
         before = now;
-    }
+    };
+    int32_t first = 0;
+    for (; first < n; first += 16) stage16(first, zerosOf(in1, in2, first, n));
+    // The draining steps past the frames: one group at most, the lag being
+    // no longer (a loop of such groups, all zero after the first, became a
+    // call to memset in the 32-bit build).
+    if (first < n + lag) stage16(first, _mm_setzero_si128());
     for (int32_t poll = g.firstPoll; poll < n; poll += kPollInterval)
         for (int k = 0; k < kBandCount; ++k) g.events[poll + S * k] |= kPolls;
 }
