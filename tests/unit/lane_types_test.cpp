@@ -139,16 +139,23 @@ TEST_P(LaneTypes, DoEachLanesScalarArithmeticAndMoveLanesAsTheKernelCountsOn) {
 INSTANTIATE_TEST_SUITE_P(Kernel, LaneTypes, ::testing::ValuesIn(kLaneTypes),
                          [](const ::testing::TestParamInfo<LaneTypeCase>& info) { return info.param.name; });
 
-// At step t of a segment of n frames band k (0-based) works on frame
-// t - 3k: the masked steps keep exactly the bands without a frame still.
-TEST(SegmentSteps, BandsAtWorkAreThoseWithAFrameAtTheStep) {
+// At step t of a segment of n frames skewed S steps a band, band k
+// (0-based) works on frame t - S k: the masked steps keep exactly the bands
+// without a frame still. Long segments and short ones alike.
+template <int32_t S>
+void expectBandsAtWork() {
     for (int32_t n = 1; n <= 40; ++n)
-        for (int32_t t = 0; t < n + eq::kLag; ++t) {
+        for (int32_t t = 0; t < n + S * (kBandCount - 1); ++t) {
             unsigned expected = 0;
             for (int k = 0; k < kBandCount; ++k)
-                if (t - eq::kSkew * k >= 0 && t - eq::kSkew * k < n) expected |= 1u << k;
-            ASSERT_EQ(eq::bandsAtWork(t, n), expected) << "step " << t << " of " << n;
+                if (t - S * k >= 0 && t - S * k < n) expected |= 1u << k;
+            ASSERT_EQ(eq::bandsAtWork<S>(t, n), expected) << "skew " << S << ", step " << t << " of " << n;
         }
+}
+
+TEST(SegmentSteps, BandsAtWorkAreThoseWithAFrameAtTheStep) {
+    expectBandsAtWork<eq::kSkew>();
+    expectBandsAtWork<eq::kShortSkew>();
 }
 
 }  // namespace
