@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 #include "equaliser/kernel_path.h"
 #include "equaliser/lane_state.h"

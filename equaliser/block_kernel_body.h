@@ -4,8 +4,8 @@
 // instruction set (so no function of it is shared between instruction sets,
 // and the lane types' own functions may be inlined into all of it).
 //
-// Expects LaneState, Segment, the lane types and pollAllBands of
-// block_kernel.cpp to be declared before it. Staging and giving out are
+// Expects LaneState, Segment, the lane types, pollAllBands and
+// kShortestSegment of block_kernel.cpp to be declared before it. Staging and giving out are
 // here too, so that no part of a call runs 128-bit code of another
 // encoding between the wider steps.
 
@@ -118,7 +118,7 @@ QV_KERNEL_INLINE __m128i later(__m128i now, __m128i before) {
 // at a time would wait for the stores to reach the cache).
 template <int32_t S>
 inline void stageSegment(Segment& g, const float* in1, const float* in2, int32_t n, int32_t counter,
-                  int32_t controlIndex) {
+                         int32_t controlIndex) {
     g.n = n;
     g.firstPoll = kPollInterval - counter;
     g.controlIndex = controlIndex;
@@ -249,7 +249,7 @@ QV_KERNEL_INLINE RunEnd runSteps(Segment& g, int32_t t, int32_t polledAt) {
                                           (2 * k - W * v);
                     }
                     if ((runaway & 3) != 0 ||
-                        !controlsAsCached(*g.module, k, g.controls, pollControlIndex<L::kSkew>(g, k, t))) {
+                        !controlsAsCached(*g.module, k, g.controls, pollControlIndex<skew>(g, k, t))) {
                         end.polling = k;
                         break;
                     }
@@ -379,7 +379,7 @@ QV_KERNEL_INLINE int32_t runSegment(Segment& g) {
             const int k = end.polling;
             BandFilter& band = *g.module->bands[k];
             scatterBand(g.state, k, band);
-            pollBand(*g.module, k, g.controls, pollControlIndex<L::kSkew>(g, k, t));
+            pollBand(*g.module, k, g.controls, pollControlIndex<skew>(g, k, t));
             gatherBand(g.state, k, band);
             polledAt = t;
         }
