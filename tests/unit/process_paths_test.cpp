@@ -75,6 +75,7 @@ struct LoudCase {
     int32_t moveAt = 0;  // ControlMovesOnce: the first sample with band 4's new Q
     int32_t zeroAt = 0;  // ZeroInputs: the frame (from the call's first) of the first zero
     int runawayBand = 2; // RunawayBand: the band pumped beyond any signal (0-based)
+    float level = 0.9f;  // the noise's peak: at 1e-37 the delay values lie where a flush clears them
 };
 
 const LoudCase kLoudCases[] = {
@@ -107,6 +108,17 @@ const LoudCase kLoudCases[] = {
     {"zeros in a 15-frame call's last three frames", Loud::ZeroInputs, 32, 0, 15, false, 0, 12},
     {"zeros in a 30-frame call's last frames, in place", Loud::ZeroInputs, 7, 1, 30, true, 0, 27},
     {"zeros in a 5-frame call", Loud::ZeroInputs, 32, 0, 5, false, 0, 2},
+    // Zeros in a segment's last frames flush bands 2 to 5 in its draining
+    // steps, staged apart from the frames; the noise so faint that the
+    // flushes change the delay values. Segments just below and at each
+    // path's length for long segments (16 SSE2, 20 AVX, 80 AVX-512), a poll
+    // inside, and the end of a whole 1024-frame segment.
+    {"faint, zeros at a 16-frame call's end", Loud::ZeroInputs, 20, 0, 16, false, 0, 13, 2, 1e-37f},
+    {"faint, zeros at a 19-frame call's end", Loud::ZeroInputs, 20, 0, 19, false, 0, 16, 2, 1e-37f},
+    {"faint, zeros at a 20-frame call's end", Loud::ZeroInputs, 20, 0, 20, false, 0, 17, 2, 1e-37f},
+    {"faint, zeros at a 79-frame call's end", Loud::ZeroInputs, 3, 0, 79, false, 0, 76, 2, 1e-37f},
+    {"faint, zeros at an 80-frame call's end, in place", Loud::ZeroInputs, 3, 0, 80, true, 0, 77, 2, 1e-37f},
+    {"faint, zeros at a 1024-frame segment's end", Loud::ZeroInputs, 32, 0, 1030, false, 0, 1021, 2, 1e-37f},
     {"a NaN burst", Loud::NaNBurst, 32, 2, 1500, false},
     {"a NaN burst, in place", Loud::NaNBurst, 9, 0, 600, true},
     // The bands ring down to rest, and the silence is skipped from the very
@@ -144,8 +156,8 @@ TEST_P(LoudRuns, EqualTheSampleBySampleDefinition) {
     a.attach(*fast);
     fillActiveControls(a);
     Rng rng(static_cast<uint64_t>(c.count) * 31 + static_cast<uint64_t>(c.kind));
-    fillNoise(a, PIN_INPUT1, rng, 0.9f);
-    fillNoise(a, PIN_INPUT2, rng, 0.9f);
+    fillNoise(a, PIN_INPUT1, rng, c.level);
+    fillNoise(a, PIN_INPUT2, rng, c.level);
     if (c.kind == Loud::ControlsMoveAtEveryPoll || c.kind == Loud::RunawayWhileMoving) {
         for (int band = 0; band < kBandCount; ++band)
             for (size_t i = 0; i < length; ++i) {
