@@ -498,7 +498,7 @@ QV_KERNEL_INLINE void processBlockWith(Module& m, float* const* positions, int32
         SilentFrame last{};
         using Long = Skewed<L, kSkew>;
         using Short = Skewed<typename L::ShortSegments, kShortSkew>;
-        n = n < L::kShortSegment ? runWholeSegment<Short>(g, at, i, n, counter, controlIndex, last)
+        n = n < L::kLongSegmentFrom ? runWholeSegment<Short>(g, at, i, n, counter, controlIndex, last)
                               : runWholeSegment<Long>(g, at, i, n, counter, controlIndex, last);
         const int32_t polls = n > g.firstPoll ? (n - g.firstPoll + kPollInterval - 1) / kPollInterval : 0;
         counter = polls > 0 ? n - (g.firstPoll + kPollInterval * (polls - 1)) : counter + n;

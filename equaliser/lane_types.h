@@ -31,7 +31,7 @@ struct Sse2Lanes {
     using V = __m128d;
     using Tail = Sse2Lanes;           // band 5
     using ShortSegments = Sse2Lanes;  // see AvxLanes
-    static constexpr int kShortSegment = 16;
+    static constexpr int kLongSegmentFrom = 16;
     static constexpr int kWidth = 2;
 
     static QV_LANE_INLINE V load(const double* p) { return _mm_load_pd(p); }
@@ -82,13 +82,13 @@ struct Avx128Lanes : Sse2Lanes {
 // AVX: two bands a register.
 struct AvxLanes {
     using Tail = Avx128Lanes;  // band 5
-    // Segments shorter than kShortSegment frames go skewed less and through
+    // Segments shorter than kLongSegmentFrom frames go skewed less and through
     // ShortSegments (block_kernel_body.h). Such a segment, too short to
     // leave its filling and draining steps behind, waits at each step on a
     // band's output reaching the next band; the 128-bit steps move lanes and
     // convert in less time, and there they are the faster.
     using ShortSegments = Avx128Lanes;
-    static constexpr int kShortSegment = 20;
+    static constexpr int kLongSegmentFrom = 20;
     using V = __m256d;
     static constexpr int kWidth = 4;
 
@@ -131,7 +131,7 @@ struct Avx512Lanes {
     using V = __m512d;
     using Tail = Avx128Lanes;            // band 5
     using ShortSegments = Avx512Lanes;  // one register for bands 1 to 4 waits no longer
-    static constexpr int kShortSegment = 80;
+    static constexpr int kLongSegmentFrom = 80;
     static constexpr int kWidth = 8;
 
     static QV_TARGET_AVX512 inline V load(const double* p) { return _mm512_load_pd(p); }
